@@ -49,6 +49,53 @@ size_t buildProtectedPacket(const uint8_t* packet, size_t length, uint8_t* out);
 // True when the CRC run over all bytes of a protected packet ends at 0.
 bool protectedPacketValid(const uint8_t* bytes, size_t length);
 
+// ---- Byte-by-byte sender (serial link) ----------------------------------------------
+
+// Calls of the single-byte write spent on one output byte before giving up.
+constexpr int kByteWriteCalls = 100;
+
+// Writes one output byte with `writeByte(uint8_t) -> bool`, calling it until
+// it reports the byte written, at most kByteWriteCalls times.
+template <class WriteByte>
+bool writeByteRetrying(WriteByte&& writeByte, uint8_t byte) {
+    for (int call = 0; call < kByteWriteCalls; ++call) {
+        if (writeByte(byte)) return true;
+    }
+    return false;
+}
+
+// Writes the stuffed form of one byte, each output byte with its own retry
+// budget; the second byte of a pair is started only after the first went out.
+// False as soon as an output byte could not be written (the first byte of a
+// pair may then already be out).
+template <class WriteByte>
+bool writeStuffedByte(WriteByte&& writeByte, uint8_t byte) {
+    uint8_t out[2];
+    size_t n = stuffByte(byte, out);
+    for (size_t i = 0; i < n; ++i) {
+        if (!writeByteRetrying(writeByte, out[i])) return false;
+    }
+    return true;
+}
+
+// Sends a packet as a Link frame one byte at a time: the start byte unstuffed,
+// then each packet byte stuffed while the CRC runs over the raw bytes, then
+// the stuffed CRC high and low bytes. Returns `length` when all went out; 0
+// when the start byte or a CRC byte could not be written; i when packet byte
+// i could not be written (the bytes before it did).
+template <class WriteByte>
+int sendLinkFrameBytewise(WriteByte&& writeByte, const uint8_t* packet, int length) {
+    if (!writeByteRetrying(writeByte, kStartByte)) return 0;
+    uint16_t crc = 0;
+    for (int i = 0; i < length; ++i) {
+        crc = FrameCrcUpdate(packet[i], crc);
+        if (!writeStuffedByte(writeByte, packet[i])) return i;
+    }
+    if (!writeStuffedByte(writeByte, static_cast<uint8_t>(crc >> 8))) return 0;
+    if (!writeStuffedByte(writeByte, static_cast<uint8_t>(crc & 0xFF))) return 0;
+    return length;
+}
+
 // ---- De-stuffing read and frame receiver (library side, polled) ---------------
 
 // Outcomes of the de-stuffing read.
@@ -78,12 +125,12 @@ int readUnstuffed(ReadByte&& readByte, uint8_t& out) {
         return kUnstuffedData;
     }
     int second = read();
-    if (second < 0 || second == 0x56) {
-        out = 0x55;
+    if (second < 0 || second == kEscapeByte) {  // 56 at the end of the input, or 56 56
+        out = kStartByte;
         return kUnstuffedData;
     }
     if (second == 0x57) {
-        out = 0x56;
+        out = kEscapeByte;
         return kUnstuffedData;
     }
     if (second == kStartByte) {
@@ -108,15 +155,15 @@ constexpr int kFrameIdleLimit = 300;
 // called after each read inside a frame.
 template <class ReadUnstuffed, class Pace>
 int receiveLinkFrame(ReadUnstuffed&& readUnstuffedByte, Pace&& pace, uint8_t* buffer, uint8_t expectedCode) {
+    uint8_t byte = 0;
     for (;;) {
         // Hunt for a start byte; data outside a frame is discarded.
-        uint8_t byte = 0;
         int r;
         while ((r = readUnstuffedByte(byte)) == kUnstuffedData) {
         }
         if (r != kUnstuffedStart) return 0;
 
-    collect:
+        // Collect; a start byte inside the frame begins it anew.
         uint16_t crc = 0;
         int stored = 0;
         int expected = 6;
@@ -124,7 +171,13 @@ int receiveLinkFrame(ReadUnstuffed&& readUnstuffedByte, Pace&& pace, uint8_t* bu
         while (stored < expected) {
             r = readUnstuffedByte(byte);
             pace();
-            if (r == kUnstuffedStart) goto collect;
+            if (r == kUnstuffedStart) {
+                crc = 0;
+                stored = 0;
+                expected = 6;
+                idle = 0;
+                continue;
+            }
             if (r != kUnstuffedData) {
                 if (++idle > kFrameIdleLimit) return 0;
                 continue;
@@ -133,11 +186,16 @@ int receiveLinkFrame(ReadUnstuffed&& readUnstuffedByte, Pace&& pace, uint8_t* bu
             buffer[stored] = byte;
             idle = 0;
             if (stored == 2) {
+                // An expectation above the buffer ends the frame here, after
+                // three bytes; the CRC test then decides about them.
                 expected = 256 * buffer[0] + buffer[1] + 4;
                 if (expected > kFrameReceiveCapacity) expected = 0;
             }
             ++stored;
         }
+
+        // Verdict: corrupted frames and replies to another command are
+        // skipped, and hunting goes on.
         if (crc != 0) continue;
         if (expectedCode != 0 && buffer[2] != expectedCode) continue;
         return stored;
