@@ -1,0 +1,46 @@
+#include "protocol/exchange.h"
+
+namespace zr {
+
+std::shared_ptr<OpenHandle> resolveHandle(int port, std::shared_ptr<const config::ReaderSettings>& settings) {
+    std::shared_ptr<OpenHandle> handle = findHandle(port);
+    if (!handle) return nullptr;
+    settings = currentSettings();
+    // A handle is driven only by the link it was opened on; after a ZROpen
+    // on another link changed the port type it is refused, never handed to
+    // the wrong link.
+    if (!settings || handle->link->kind() != selectedLinkKind(*settings)) return nullptr;
+    return handle;
+}
+
+int Call::sendOnly(const Packet& request) { return link().send(request.data(), request.size()); }
+
+int Call::receiveOnce(Reply& reply, uint8_t code, int tcpMinimum) {
+    reply.count = link().receive(reply.bytes, tcpMinimum, code);
+    return reply.count;
+}
+
+int Call::poll(const Packet& request, const Poll& poll, Reply& reply) {
+    const int sent = sendOnly(request);
+    reply.count = 0;
+    for (int attempt = 0; attempt < poll.tries; ++attempt) {
+        pause(poll.pauseMs);
+        receiveOnce(reply, request.code(), poll.tcpMinimum);
+        if (poll.stopOnEcho ? reply.echoes(request.code()) : reply.count >= 6) break;
+    }
+    return sent;
+}
+
+int judge(const Reply& reply, uint8_t code, const Judge& rules) {
+    if (!reply.echoes(code)) return rules.noReply;
+    if (rules.lengthCheck && !reply.lengthMatches()) return rules.noReply;
+    return mapStatus(reply.status());
+}
+
+void copyOut(const Reply& reply, int offset, int length, uint8_t* out) {
+    if (length <= 0) return;
+    if (offset + length > static_cast<int>(sizeof reply.bytes)) length = static_cast<int>(sizeof reply.bytes) - offset;
+    std::memcpy(out, reply.bytes + offset, static_cast<size_t>(length));
+}
+
+}  // namespace zr
