@@ -45,4 +45,8 @@ std::shared_ptr<OpenHandle> findHandle(int port);
 // Removes `port` from the registry (after a successful close).
 void unregisterHandle(int port);
 
+// Removes `port` only while it still names `entry`: after a close, the same
+// descriptor number may already have been handed to a newer open.
+void unregisterHandle(int port, const OpenHandle* entry);
+
 }  // namespace zr
