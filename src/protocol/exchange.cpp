@@ -1,5 +1,9 @@
 #include "protocol/exchange.h"
 
+#include <algorithm>
+
+#include "protocol/trace.h"
+
 namespace zr {
 
 std::shared_ptr<OpenHandle> resolveHandle(int port, std::shared_ptr<const config::ReaderSettings>& settings) {
@@ -13,10 +17,16 @@ std::shared_ptr<OpenHandle> resolveHandle(int port, std::shared_ptr<const config
     return handle;
 }
 
-int Call::sendOnly(const Packet& request) { return link().send(request.data(), request.size()); }
+int Call::sendOnly(const Packet& request) {
+    if (trace::enabled()) trace::commandSent(kind(), link().handle(), request.data(), request.size());
+    return link().send(request.data(), request.size());
+}
 
 int Call::receiveOnce(Reply& reply, uint8_t code, int tcpMinimum) {
     reply.count = link().receive(reply.bytes, tcpMinimum, code);
+    if (reply.count > 0 && trace::enabled())
+        trace::packet(trace::Direction::Receive, kind(), link().handle(), reply.bytes,
+                      static_cast<size_t>(std::min(reply.count, static_cast<int>(sizeof reply.bytes))));
     return reply.count;
 }
 
