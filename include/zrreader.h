@@ -277,6 +277,20 @@ ZR_API int ZR_CALL ZRSetTimeFilter(int port, const unsigned char *time2);
 /* Cancels the time filter; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRCancelTimeFilter(int port);
 
+/* ---- Extensions: beside the 71 reader exports --------------------------- */
+
+/* A static, descriptive English text for any result code (never NULL). */
+ZR_API const char *ZR_CALL ZRResultText(int result);
+
+/* Receives every protected packet sent (direction 0) and received
+ * (direction 1) on every link: link is "Serial", "USB" or "TCP". */
+typedef void (ZR_CALL *ZRTraceCallback)(void *user, int direction, const char *link, const unsigned char *bytes,
+                                        int length);
+/* Registers a trace callback with a user pointer (NULL turns it off); returns 1.
+ * The environment variable ZR_TRACE=stderr or ZR_TRACE=/path/file traces to a
+ * text stream instead, one line per packet. */
+ZR_API int ZR_CALL ZRSetTraceCallback(ZRTraceCallback callback, void *user);
+
 #ifdef __cplusplus
 }
 #endif
