@@ -291,6 +291,12 @@ typedef void (ZR_CALL *ZRTraceCallback)(void *user, int direction, const char *l
  * text stream instead, one line per packet. */
 ZR_API int ZR_CALL ZRSetTraceCallback(ZRTraceCallback callback, void *user);
 
+/* The length field of the latest Response packet that an export called on this thread received
+ * (the bytes after the length field: command code, Status byte and data), or -1 when that export
+ * received none. After ZRReport, ZRDirectReport, ZRLongReport or ZRUserReport returned 1 it gives
+ * the number of bytes written to out: the value - 1. */
+ZR_API int ZR_CALL ZRLastReplyLength(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -5,8 +5,17 @@
 #include "protocol/trace.h"
 
 namespace zr {
+namespace {
+
+// Length field of the latest reply received by an export on this thread
+// (-1: none yet in the current call). Lets callers size the output of the
+// report exports, which copy a reader-defined number of bytes.
+thread_local int lastReplyLength = -1;
+
+}  // namespace
 
 std::shared_ptr<OpenHandle> resolveHandle(int port, std::shared_ptr<const config::ReaderSettings>& settings) {
+    lastReplyLength = -1;
     std::shared_ptr<OpenHandle> handle = findHandle(port);
     if (!handle) return nullptr;
     settings = currentSettings();
@@ -24,6 +33,7 @@ int Call::sendOnly(const Packet& request) {
 
 int Call::receiveOnce(Reply& reply, uint8_t code, int tcpMinimum) {
     reply.count = link().receive(reply.bytes, tcpMinimum, code);
+    if (reply.count >= 2) lastReplyLength = reply.lengthField();
     if (reply.count > 0 && trace::enabled())
         trace::packet(trace::Direction::Receive, kind(), link().handle(), reply.bytes,
                       static_cast<size_t>(std::min(reply.count, static_cast<int>(sizeof reply.bytes))));
@@ -54,3 +64,5 @@ void copyOut(const Reply& reply, int offset, int length, uint8_t* out) {
 }
 
 }  // namespace zr
+
+extern "C" ZR_API int ZR_CALL ZRLastReplyLength(void) { return zr::lastReplyLength; }
