@@ -235,19 +235,22 @@ ZR_API int ZR_CALL ZRCloseInterfere(int port);
 
 /* ---- Reader state, clock, fixed number, upgrade, listening ------------- */
 
-/* Sets the EPC print power; 1, -4 or a status. */
+/* Sends the one-byte 0x6D setting (EPC print power); 1, -4 or a status. */
 ZR_API int ZR_CALL ZREpcPrintPowerOs(int port, int value);
-/* Reads the reader state into state; 1, -4 or a status. */
+/* Queries the reader state; on 1 state gets 6 bytes; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRGetReaderState(int port, int value, unsigned char *state);
-/* Sets the reader's clock; 1, -4 or a status. */
+/* Sets the reader's clock from 6 time bytes (sent in the caller's order) and extra; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRSetReaderTime(int port, int extra, const unsigned char *time);
-/* Sets the reader's fixed number; 1, -4 or a status. */
+/* Sets the reader's fixed number (a byte); 1, -4 or a status. */
 ZR_API int ZR_CALL ZRSetReaderfixNO(int port, int number);
-/* Queries the reader's fixed number; 1, -4 or a status. */
+/* Queries the reader's fixed number, returning only the result (second is not read;
+ * ZRGetReaderfixNOEx delivers the number); 1, -4 or a status. */
 ZR_API int ZR_CALL ZRGetReaderfixNO(int port, int second);
-/* Sends the upgrade command; the send count, 0 or -1. */
+/* Sends the upgrade command, reading no reply; the send count (3 serial, 5 USB/TCP), 0 or -1. */
 ZR_API int ZR_CALL ZRUpGrade(int port);
-/* Receives one reader-initiated message and acknowledges it; 1, 0, -4 or a status. */
+/* Zeroes the three outputs, takes one message the reader sent on its own (code 0xA1) and answers it
+ * (ignored is not read); 1 taken (answered with status 0x00), 0 none acceptable (answered with 0x3F),
+ * -4 length field not below the count (not answered). */
 ZR_API int ZR_CALL ZRListenReader(int port, int ignored, unsigned char *info6, unsigned char *first8,
                                   unsigned char *second8);
 
@@ -255,24 +258,25 @@ ZR_API int ZR_CALL ZRListenReader(int port, int ignored, unsigned char *info6, u
 
 /* Configures the EAS flag; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRConfigEASflag(int port, int value, const unsigned char *flag4, int tail);
-/* Starts the EAS alarm; 1, 0 (silent reader), the send count, -4 or a status. */
+/* Starts the EAS alarm; 1, 0 (no 0x8D reply), the send count (reply without status), -4 or a status. */
 ZR_API int ZR_CALL ZRStartEASAlarm(int port, int value);
-/* Collects one EAS alarm message; 1, 0, -4 or a status. */
+/* Collects one EAS alarm message without sending; 1, 0 (none), -4 or a status. */
 ZR_API int ZR_CALL ZREASAlarmReport(int port);
-/* Ends the EAS alarm; 1, -4, -5 or a status. */
+/* Ends the EAS alarm, polling up to 10 x read tries; 1, -4, -5 (status 0 without the end flag) or a status. */
 ZR_API int ZR_CALL ZREndEASAlarm(int port, int value);
-/* Runs the EU door test; out gets the reply data; 1, -4, -15 or a status. */
+/* Runs the EU door test; on 1 out gets len (0..52) reply data bytes, zeros past the reply;
+ * 1, -4, -15 (len outside 0..52) or a status. */
 ZR_API int ZR_CALL ZREUDoorTest(int port, int value, int len, int mode, unsigned char *out);
-/* Runs the EU frequency test; 1, -4, -15 or a status. */
+/* Runs the EU frequency test with len (0..52) data bytes; 1, -4, -15 (len outside 0..52) or a status. */
 ZR_API int ZR_CALL ZREUFreqTest(int port, int value, int len, const unsigned char *data);
 
 /* ---- Tag and time filters ---------------------------------------------- */
 
-/* Sets the tag filter; 1, -4 or a status. */
+/* Sets the tag filter from two 12-byte fields; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRSetTagFilter(int port, const unsigned char *first12, const unsigned char *second12);
 /* Cancels the tag filter; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRCancelTagFilter(int port);
-/* Sets the time filter; 1, -4 or a status. */
+/* Sets the time filter from 2 bytes; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRSetTimeFilter(int port, const unsigned char *time2);
 /* Cancels the time filter; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRCancelTimeFilter(int port);
@@ -290,6 +294,12 @@ typedef void (ZR_CALL *ZRTraceCallback)(void *user, int direction, const char *l
  * The environment variable ZR_TRACE=stderr or ZR_TRACE=/path/file traces to a
  * text stream instead, one line per packet. */
 ZR_API int ZR_CALL ZRSetTraceCallback(ZRTraceCallback callback, void *user);
+
+/* Queries the reader's fixed number as ZRGetReaderfixNO does and, on 1, copies its bytes (the
+ * reply's data after the status byte, at most 250) to out and their count to *length (length
+ * may be NULL); 1, -4, -5 (capacity < 0, or out NULL with capacity > 0), -15 (the number is
+ * longer than capacity; nothing is written) or a status. */
+ZR_API int ZR_CALL ZRGetReaderfixNOEx(int port, unsigned char *out, int capacity, int *length);
 
 /* The length field of the latest Response packet that an export called on this thread received
  * (the bytes after the length field: command code, Status byte and data), or -1 when that export
