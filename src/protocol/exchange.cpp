@@ -14,8 +14,9 @@ thread_local int lastReplyLength = -1;
 
 }  // namespace
 
+void beginCall() { lastReplyLength = -1; }
+
 std::shared_ptr<OpenHandle> resolveHandle(int port, std::shared_ptr<const config::ReaderSettings>& settings) {
-    lastReplyLength = -1;
     std::shared_ptr<OpenHandle> handle = findHandle(port);
     if (!handle) return nullptr;
     settings = currentSettings();

@@ -155,10 +155,13 @@ void copyOut(const Reply& reply, int offset, int length, uint8_t* out);
 
 // ---- implementation of withCall ------------------------------------------------
 
+// Forgets what the previous call on this thread received (ZRLastReplyLength).
+void beginCall();
 std::shared_ptr<OpenHandle> resolveHandle(int port, std::shared_ptr<const config::ReaderSettings>& settings);
 
 template <class Body>
 int withCall(int port, Body&& body, int closedResult) {
+    beginCall();
     if (port == ZR_CLOSED_HANDLE) return closedResult;
     std::shared_ptr<const config::ReaderSettings> settings;
     std::shared_ptr<OpenHandle> handle = resolveHandle(port, settings);
