@@ -205,16 +205,23 @@ bool Simulator::openTcp(size_t reader, const std::string& address, std::string& 
         error = "not a dotted IPv4 address: " + address;
         return false;
     }
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 64) != 0) {
+    for (int attempt = 0;; ++attempt) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 && listen(fd, 64) == 0) {
+            char text[INET_ADDRSTRLEN];
+            inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text);
+            readers_[reader].tcpAddress = text;
+            addConn(fd, Kind::TcpListener, reader, std::string("tcp ") + text);
+            return true;
+        }
+        bool busy = errno == EADDRINUSE;
         error = errnoText("TCP " + address + ":" + std::to_string(options_.tcpPort));
         if (fd >= 0) close(fd);
-        return false;
+        if (!busy || attempt >= options_.tcpAddressSearch) return false;
+        sa.sin_addr.s_addr = htonl(ntohl(sa.sin_addr.s_addr) + 1);
     }
-    addConn(fd, Kind::TcpListener, reader, "tcp " + address);
-    return true;
 }
 
 bool Simulator::openPty(std::string& error) {
@@ -584,7 +591,7 @@ void Simulator::trace(const char* direction, const Conn& c, const Packet& packet
     bool reply = direction[0] == 'O';
     s << stamp << ' ' << direction << ' ' << c.label << "  " << toHex(&packet[2], 1) << ' '
       << commandName(packet[2], reply ? 0 : packet.size());
-    if (reply && packet.size() > 3) s << "  status " << toHex(&packet[3], 1);
+    if (reply && packet.size() > 3 && packet[2] != 0xA1) s << "  status " << toHex(&packet[3], 1);
     s << "  L=" << (256 * packet[0] + packet[1]) << "  " << toHex(packet);
     if (!note.empty()) s << "  (" << note << ")";
     logLine(s.str());

@@ -23,6 +23,7 @@ namespace zrsim {
 struct SimulatorOptions {
     std::vector<std::string> tcpAddresses;  // one reader per address; reader 0 also serves pty and USB
     uint16_t tcpPort = 7086;
+    int tcpAddressSearch = 0;               // when an address is taken, try up to this many following ones
     bool pty = false;
     std::string ptyLink;                    // symbolic link made to the pty's device path
     std::string usbFolder;                  // USB stand-in class folder; empty: no USB link
@@ -57,6 +58,8 @@ public:
     ReaderModel& reader(size_t index = 0) { return *readers_.at(index).model; }
     FaultPlan& faults() { return faults_; }
     std::string ptyPath() const { return ptyPath_; }
+    // The address reader `index` listens on (after any search).
+    std::string tcpAddress(size_t index = 0) const { return readers_.at(index).tcpAddress; }
     std::string usbDevicePath() const;
 
     // Sends a 0xA1 message from reader `index` to the connection that last
