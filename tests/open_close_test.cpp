@@ -52,6 +52,33 @@ TEST_P(OpenCloseOnLink, OpensClosesAndRefusesASecondClose) {
     EXPECT_TRUE(peer.received().empty());
 }
 
+// The link opened by ZROpen carries a packet to the peer and its reply back,
+// with the framing of its kind.
+TEST_P(OpenCloseOnLink, APacketCrossesTheOpenedLinkBothWays) {
+    ReaderPeer peer(GetParam());
+    ASSERT_EQ(peer.open(), ZR_OK);
+    auto entry = zr::findHandle(peer.port());
+    ASSERT_NE(entry, nullptr);
+    const zr::test::Bytes request = {0x00, 0x03, 0x62, 0x03, 0x00};
+    const zr::test::Bytes reply = {0x00, 0x04, 0x62, 0x00, 0x55, 0x56};
+    peer.replyNext(reply);
+    ASSERT_GT(entry->link->send(request.data(), static_cast<int>(request.size())), 0);
+    ASSERT_TRUE(peer.waitForRequests(1));
+    EXPECT_EQ(zr::test::hex(peer.requests()[0]), zr::test::hex(zr::test::withCrc(request)));
+    const zr::test::Bytes expectedWire = GetParam() == LinkKind::Tcp
+                                             ? zr::test::withCrc(request)
+                                             : zr::test::unhex("55 00 03 62 03 00");
+    EXPECT_EQ(zr::test::hex(peer.received()).substr(0, zr::test::hex(expectedWire).size()),
+              zr::test::hex(expectedWire));
+
+    uint8_t buffer[256] = {};
+    int got = 0;
+    for (int i = 0; i < 100 && got == 0; ++i) got = entry->link->receive(buffer, 6, 0x62);
+    ASSERT_EQ(got, static_cast<int>(reply.size() + 2));
+    EXPECT_EQ(zr::test::hex(buffer, got), zr::test::hex(zr::test::withCrc(reply)));
+    EXPECT_EQ(peer.close(), ZR_OK);
+}
+
 TEST_P(OpenCloseOnLink, ReopensAfterClose) {
     ReaderPeer peer(GetParam());
     ASSERT_EQ(peer.open(), ZR_OK);
