@@ -12,6 +12,14 @@ constexpr uint8_t kEuTest = 0x66;
 
 constexpr uint8_t kAlarmStart = 1;
 constexpr uint8_t kAlarmEnd = 0;
+// The alarm commands carry three parameter bytes (length field 4, 6 bytes
+// sent): value, start or end, and a last byte that carries nothing and is
+// always sent as 0.
+constexpr uint8_t kAlarmLastByte = 0;
+
+Packet alarmPacket(int value, uint8_t startOrEnd) {
+    return Packet(kEasAlarm).byte(value).byte(startOrEnd).byte(kAlarmLastByte);
+}
 // Ending the alarm may take a while: ten times the read tries.
 constexpr int kEndTriesPerReadTry = 10;
 constexpr int kEndPauseMs = 20;
@@ -64,8 +72,7 @@ ZR_API int ZR_CALL ZRStartEASAlarm(int port, int value) {
     return withCall(port, [&](Call& call) {
         call.flush();
         Reply reply;
-        const int sent =
-            call.poll(Packet(kEasAlarm).byte(value).byte(kAlarmStart), {.tries = call.readTries(), .pauseMs = 10}, reply);
+        const int sent = call.poll(alarmPacket(value, kAlarmStart), {.tries = call.readTries(), .pauseMs = 10}, reply);
         return judgeAlarm(reply, sent);
     });
 }
@@ -83,7 +90,7 @@ ZR_API int ZR_CALL ZREASAlarmReport(int port) {
 ZR_API int ZR_CALL ZREndEASAlarm(int port, int value) {
     return withCall(port, [&](Call& call) {
         call.flush();
-        call.sendOnly(Packet(kEasAlarm).byte(value).byte(kAlarmEnd));
+        call.sendOnly(alarmPacket(value, kAlarmEnd));
         Reply reply;
         const int tries = kEndTriesPerReadTry * call.readTries();
         for (int attempt = 0; attempt < tries; ++attempt) {
