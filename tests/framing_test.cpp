@@ -4,24 +4,17 @@
 
 #include <cstring>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "link/framing.h"
+#include "support/fake_link.h"
 
 namespace zr::link {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes hex(const std::string& text) {
-    Bytes out;
-    std::istringstream in(text);
-    std::string word;
-    while (in >> word) out.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
-    return out;
-}
+using test::Bytes;
+using test::unhex;
 
 // A byte source that plays a script of reads: 0..255 a byte, -1 an empty read.
 // Past the end of the script every read is empty.
@@ -76,23 +69,23 @@ const WorkedExample kExamples[] = {
 TEST(FrameBuilding, WorkedExamples) {
     for (const auto& ex : kExamples) {
         SCOPED_TRACE(ex.packet);
-        Bytes packet = hex(ex.packet);
+        Bytes packet = unhex(ex.packet);
         EXPECT_EQ(frameCrc(packet.data(), packet.size()), ex.crc);
 
         Bytes frame(maxLinkFrameLength(packet.size()));
         frame.resize(buildLinkFrame(packet.data(), packet.size(), frame.data()));
-        EXPECT_EQ(frame, hex(ex.linkFrame));
+        EXPECT_EQ(frame, unhex(ex.linkFrame));
 
         Bytes wire(packet.size() + 2);
         EXPECT_EQ(buildProtectedPacket(packet.data(), packet.size(), wire.data()), packet.size() + 2);
-        EXPECT_EQ(wire, hex(ex.tcpForm));
+        EXPECT_EQ(wire, unhex(ex.tcpForm));
         EXPECT_TRUE(protectedPacketValid(wire.data(), wire.size()));
     }
 }
 
 TEST(FrameBuilding, EveryFlippedBitFailsTheCrcTest) {
     for (const auto& ex : kExamples) {
-        Bytes wire = hex(ex.tcpForm);
+        Bytes wire = unhex(ex.tcpForm);
         for (size_t bit = 0; bit < wire.size() * 8; ++bit) {
             Bytes flipped = wire;
             flipped[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
@@ -133,20 +126,20 @@ struct FlakySink {
 
 TEST(BytewiseSender, WritesTheLinkFrameAndCountsPacketBytes) {
     for (const auto& ex : kExamples) {
-        Bytes packet = hex(ex.packet);
+        Bytes packet = unhex(ex.packet);
         FlakySink sink;
         EXPECT_EQ(sendLinkFrameBytewise(std::ref(sink), packet.data(), static_cast<int>(packet.size())),
                   static_cast<int>(packet.size()));
-        EXPECT_EQ(sink.written, hex(ex.linkFrame));
+        EXPECT_EQ(sink.written, unhex(ex.linkFrame));
     }
 }
 
 TEST(BytewiseSender, RetriesEachOutputByteUpToOneHundredCalls) {
-    Bytes packet = hex("00 01 6C");
+    Bytes packet = unhex("00 01 6C");
     FlakySink sink;
     sink.fails = [](int call, uint8_t) { return call < 99; };  // the 100th call succeeds
     EXPECT_EQ(sendLinkFrameBytewise(std::ref(sink), packet.data(), 3), 3);
-    EXPECT_EQ(sink.written, hex("55 00 01 6C 87 6B"));
+    EXPECT_EQ(sink.written, unhex("55 00 01 6C 87 6B"));
 
     FlakySink dead;
     dead.fails = [](int, uint8_t) { return true; };
@@ -170,7 +163,7 @@ TEST(BytewiseSender, ResultWhenAByteCannotBeWritten) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.packet);
-        Bytes packet = hex(c.packet);
+        Bytes packet = unhex(c.packet);
         bool startSent = false;
         FlakySink sink;
         sink.fails = [&](int, uint8_t byte) {
@@ -181,7 +174,7 @@ TEST(BytewiseSender, ResultWhenAByteCannotBeWritten) {
             return byte == c.failingByte;
         };
         EXPECT_EQ(sendLinkFrameBytewise(std::ref(sink), packet.data(), static_cast<int>(packet.size())), c.result);
-        EXPECT_EQ(sink.written, hex(c.wire));
+        EXPECT_EQ(sink.written, unhex(c.wire));
     }
 }
 
@@ -226,8 +219,8 @@ TEST(DestuffingRead, FullTable) {
 TEST(FrameReceiver, WorkedExamplesComeBackAsProtectedPackets) {
     for (const auto& ex : kExamples) {
         Receiver rx;
-        rx.source.reads = reads(hex(ex.linkFrame));
-        Bytes expected = hex(ex.tcpForm);
+        rx.source.reads = reads(unhex(ex.linkFrame));
+        Bytes expected = unhex(ex.tcpForm);
         ASSERT_EQ(rx.receive(0), static_cast<int>(expected.size())) << ex.linkFrame;
         EXPECT_EQ(rx.stored(static_cast<int>(expected.size())), expected);
     }
@@ -260,8 +253,8 @@ TEST(FrameReceiver, SelectsTheFrameToReturn) {
     };
     for (const auto& c : cases) {
         Receiver rx;
-        rx.source.reads = reads(hex(c.input));
-        Bytes expected = hex(c.result);
+        rx.source.reads = reads(unhex(c.input));
+        Bytes expected = unhex(c.result);
         const int n = rx.receive(c.code);
         EXPECT_EQ(n, static_cast<int>(expected.size())) << c.name;
         if (n > 0) {
@@ -279,12 +272,6 @@ Bytes packetOfLength(int L, uint8_t code) {
     return packet;
 }
 
-Bytes linkFrameOf(const Bytes& packet) {
-    Bytes frame(maxLinkFrameLength(packet.size()));
-    frame.resize(buildLinkFrame(packet.data(), packet.size(), frame.data()));
-    return frame;
-}
-
 TEST(FrameReceiver, LengthBounds) {
     Bytes largest = packetOfLength(252, 0x40);
     Receiver ok;
@@ -298,7 +285,7 @@ TEST(FrameReceiver, LengthBounds) {
     // behind it is still found, and nothing beyond 256 bytes is stored.
     Receiver over;
     Bytes input = linkFrameOf(packetOfLength(253, 0x40));
-    Bytes good = hex("55 00 01 6C 87 6B");
+    Bytes good = unhex("55 00 01 6C 87 6B");
     input.insert(input.end(), good.begin(), good.end());
     over.source.reads = reads(input);
     EXPECT_EQ(over.receive(0), 5);
@@ -309,7 +296,7 @@ TEST(FrameReceiver, InFrameSilenceLimit) {
     // tolerated; 301 end the receive.
     for (int empty : {300, 301}) {
         Receiver rx;
-        rx.source.reads = reads(hex("55 00 01"));
+        rx.source.reads = reads(unhex("55 00 01"));
         rx.source.reads.insert(rx.source.reads.end(), 2 * empty, -1);
         for (int b : {0x6C, 0x87, 0x6B}) rx.source.reads.push_back(b);
         EXPECT_EQ(rx.receive(0), empty == 300 ? 5 : 0) << empty;
@@ -328,9 +315,9 @@ TEST(FrameReceiver, ReturnsAtOnceWhenNothingWaits) {
 // ---- Reader-side stream decoders ----------------------------------------------------------
 
 TEST(LinkFrameDecoder, WholeAndByteByByteFeeding) {
-    Bytes stream = hex("00 55 00 01 6D 87 6B");  // junk, then a corrupted frame
+    Bytes stream = unhex("00 55 00 01 6D 87 6B");  // junk, then a corrupted frame
     for (const auto& ex : kExamples) {
-        Bytes frame = hex(ex.linkFrame);
+        Bytes frame = unhex(ex.linkFrame);
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
     for (bool bytewise : {false, true}) {
@@ -344,17 +331,17 @@ TEST(LinkFrameDecoder, WholeAndByteByByteFeeding) {
             decoder.feed(stream.data(), stream.size(), packets);
         }
         ASSERT_EQ(packets.size(), 3u) << bytewise;
-        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(packets[i], hex(kExamples[i].tcpForm));
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(packets[i], unhex(kExamples[i].tcpForm));
         EXPECT_EQ(decoder.dropped(), 1u);
     }
 }
 
 TEST(TcpPacketDecoder, SplitsAndOversizedPackets) {
-    Bytes stream = hex("00 02 71 14 26 56");
-    Bytes bad = hex("00 01 6C 87 6C");  // CRC low byte wrong
+    Bytes stream = unhex("00 02 71 14 26 56");
+    Bytes bad = unhex("00 01 6C 87 6C");  // CRC low byte wrong
     Bytes big = packetOfLength(40, 0x10);
     big.resize(big.size() + 2);  // body of an oversized packet, CRC bytes included
-    Bytes tail = hex("00 01 6C 87 6B");
+    Bytes tail = unhex("00 01 6C 87 6B");
     stream.insert(stream.end(), bad.begin(), bad.end());
     stream.insert(stream.end(), big.begin(), big.end());
     stream.insert(stream.end(), tail.begin(), tail.end());
@@ -366,7 +353,7 @@ TEST(TcpPacketDecoder, SplitsAndOversizedPackets) {
             decoder.feed(stream.data() + i, std::min(chunk, stream.size() - i), packets);
         }
         ASSERT_EQ(packets.size(), 2u) << chunk;
-        EXPECT_EQ(packets[0], hex("00 02 71 14 26 56"));
+        EXPECT_EQ(packets[0], unhex("00 02 71 14 26 56"));
         EXPECT_EQ(packets[1], tail);
         EXPECT_EQ(decoder.dropped(), 2u);
     }

@@ -55,6 +55,12 @@ size_t buildLinkFrame(const uint8_t* packet, size_t length, uint8_t* out) {
     return n;
 }
 
+std::vector<uint8_t> linkFrameOf(const std::vector<uint8_t>& packet) {
+    std::vector<uint8_t> frame(maxLinkFrameLength(packet.size()));
+    frame.resize(buildLinkFrame(packet.data(), packet.size(), frame.data()));
+    return frame;
+}
+
 size_t buildProtectedPacket(const uint8_t* packet, size_t length, uint8_t* out) {
     uint16_t crc = 0;
     for (size_t i = 0; i < length; ++i) {

@@ -42,6 +42,9 @@ size_t stuffByte(uint8_t byte, uint8_t* out);
 // start byte, stuffed packet, stuffed CRC. Returns the frame length.
 size_t buildLinkFrame(const uint8_t* packet, size_t length, uint8_t* out);
 
+// The Link frame of a packet, as a new vector.
+std::vector<uint8_t> linkFrameOf(const std::vector<uint8_t>& packet);
+
 // Writes the protected packet (packet, CRC high, CRC low) to `out`
 // (capacity length + 2). Returns length + 2.
 size_t buildProtectedPacket(const uint8_t* packet, size_t length, uint8_t* out);
