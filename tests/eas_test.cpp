@@ -148,13 +148,6 @@ TEST(EasReplies, ResultRulesOfEachExport) {
                [](int p) { return ZREUFreqTest(p, 0, 1, kData3); });
 }
 
-TEST(EasReplies, EndAlarmPassesOverFlaglessRepliesOneTryEach) {
-    FakeReader reader(LinkKind::Serial, 2);
-    reader.reply(unhex("00 03 8D 00 01")).reply(unhex("00 04 8D 00 00 00")).reply(unhex("00 04 8D 00 00 01"));
-    EXPECT_EQ(ZREndEASAlarm(reader.port(), 0), 1);
-    EXPECT_EQ(reader.log().pauses, std::vector<int>(3, 20));
-}
-
 TEST(EuTests, DoorTestCopiesLenDataBytesAndNothingOfTheCrc) {
     struct Row {
         int len;

@@ -69,13 +69,6 @@ TEST(Filters, SharedReplyRule) {
     }
 }
 
-TEST(Filters, TcpReplyToAnotherCommandKeepsThePolling) {
-    FakeReader reader(LinkKind::Tcp);
-    reader.reply(unhex("00 03 8F 21 00")).reply(unhex("00 03 8E 00 01"));
-    EXPECT_EQ(ZRCancelTagFilter(reader.port()), 1);
-    EXPECT_EQ(reader.log().pauses, std::vector<int>(2, 10));
-}
-
 TEST(Filters, NullFilterDataIsRefusedBeforeAnythingHappens) {
     FakeReader reader(LinkKind::Serial);
     EXPECT_EQ(ZRSetTagFilter(reader.port(), kFirst12, nullptr), -5);
