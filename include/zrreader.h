@@ -142,14 +142,14 @@ ZR_API int ZR_CALL ZRReadUserDataEPC(int port, const unsigned char *password, in
 
 /* ---- EPC code and use data --------------------------------------------- */
 
-/* Writes a tag's EPC code; 1, -3, -4, -15, -20 or a status. */
+/* Writes a tag's EPC code (epcLength even, at most 12; words at most 123); 1, -3, -4, -15, -20 or a status. */
 ZR_API int ZR_CALL ZRSetEpcCode(int port, int lead, const unsigned char *password, int epcLength, int words,
                                 const unsigned char *epc);
 /* Starts a use-data read; the send count, 0 or -1. */
 ZR_API int ZR_CALL ZRGetUseData(int port, const unsigned char *password, int address, int words, int lead);
-/* Collects the use-data reply into out; 1, 0, -4, -20 or a status. */
+/* Collects the use-data reply into out (the whole packet without CRC, at most 254 bytes); 1, -4 or a status. */
 ZR_API int ZR_CALL ZRGetUseDataReport(int port, unsigned char *out);
-/* Writes use data; 1, -4, -15 or a status. */
+/* Writes use data (words at most 123); 1, -4, -15 or a status. */
 ZR_API int ZR_CALL ZRSetUseData(int port, int lead, const unsigned char *password, int address, int words,
                                 const unsigned char *data);
 
@@ -161,20 +161,20 @@ ZR_API int ZR_CALL ZRSetVisitPWD(int port, int lead, const unsigned char *passwo
 /* Sets a tag's destroy password; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRSetDestroyPWD(int port, int lead, const unsigned char *password,
                                    const unsigned char *newPassword);
-/* Locks or unlocks a tag memory area; 1, -4, -5 or a status. */
+/* Locks or unlocks a tag memory area (lockFlag 0 or 1, lockSelector 0..5); 1, -4, -5 or a status. */
 ZR_API int ZR_CALL ZRSetDataLocked(int port, int lead, const unsigned char *password, int lockFlag,
                                    int lockSelector);
-/* Destroys a tag; 1, -4, -15 or a status. */
+/* Destroys a tag (words at most 124); 1, -4, -15 or a status. */
 ZR_API int ZR_CALL ZRSetDestroyTag(int port, int lead, const unsigned char *password, int words,
                                    const unsigned char *data);
 
 /* ---- Selection and data return ----------------------------------------- */
 
-/* Sets the data-return value; 1, -4 or a status. */
+/* Sets the data-return value (0..4); 1, -4, -5 or a status. */
 ZR_API int ZR_CALL ZRDataReturn(int port, int lead, int value);
-/* Selects a tag by its tag ID; 1, -4, -5 or a status. */
+/* Selects a tag by its tag ID; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRSelectTag(int port, int lead, int param1, int param2, const unsigned char *tagId);
-/* Selects a tag by its EPC; 1, -4, -5, -15 or a status. */
+/* Selects a tag by its EPC (epcBytes at most 250); 1, -4, -15 or a status. */
 ZR_API int ZR_CALL ZRSelectTagEPC(int port, int lead, int param1, int param2, const unsigned char *epc,
                                   int epcBytes);
 
