@@ -102,41 +102,48 @@ ZR_API int ZR_CALL ZRDirectReport(int port, unsigned char *out);
 
 /* ---- Extended inventories ---------------------------------------------- */
 
-/* Starts a long inventory; the send count, 0 or -1. */
+/* Starts a long inventory (param2 goes out before param1); the send count, 0 or -1. */
 ZR_API int ZR_CALL ZRLongIdentify(int port, int param1, int param2, int param3);
-/* Collects one long-inventory report (status byte and data) into out; 1, 0, -4 or -8. */
+/* Collects one long-inventory report (status byte and data, at most 251 bytes) into out;
+ * 1, 0 (none), -4 or -8 (any non-zero status). */
 ZR_API int ZR_CALL ZRLongReport(int port, unsigned char *out);
-/* Starts a user inventory with the reader settings of the latest ZROpen; the send count, 0 or -1. */
+/* Starts a user inventory (param2 before param1, then the reader settings of the latest ZROpen);
+ * the send count, 0 or -1. */
 ZR_API int ZR_CALL ZRUserIdentify(int port, int param1, int param2, int param3, int param4, int param5,
                                   int param6);
-/* Collects one user-inventory report into out; 1, 0, -4 or -8. */
+/* Collects one user-inventory report (status byte and data, at most 251 bytes) into out;
+ * 1, 0 (none), -4 or -8 (any non-zero status). */
 ZR_API int ZR_CALL ZRUserReport(int port, unsigned char *out);
 /* Starts an EPC inventory; the send count, 0 or -1. */
 ZR_API int ZR_CALL ZRIdentifyEpcCode(int port, int param1, int param2, int param3);
-/* Collects one EPC-inventory report (whole packet without CRC) into out; 1, 0, -4, -20 or a status. */
+/* Collects one EPC-inventory report (whole packet without CRC, at most 254 bytes) into out;
+ * 1, 0 (none), -4, -20 (another command's reply) or a status. */
 ZR_API int ZR_CALL ZREpcCodeReport(int port, unsigned char *out);
-/* Starts a TID inventory with four extra bytes; the send count, 0 or -1. */
+/* Starts a TID inventory with four extra bytes; the send count, 0, -1 or -5 (extra4 NULL). */
 ZR_API int ZR_CALL ZRIdentifyTIDCode(int port, int param1, int param2, int param3, const unsigned char *extra4);
-/* Collects one TID-inventory report (whole packet without CRC) into out; 1, 0, -4, -20 or a status. */
+/* Collects one TID-inventory report (whole packet without CRC, at most 254 bytes) into out;
+ * 1, 0 (none), -4, -20 (another command's reply) or a status. */
 ZR_API int ZR_CALL ZRTIDCodeReport(int port, unsigned char *out);
 
 /* ---- Tag memory -------------------------------------------------------- */
 
-/* Reads count bytes of user memory in 64-byte pieces; 1, -4 or a status. */
+/* Reads count bytes of tag memory in 64-byte pieces, addresses wrapping at 255; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRReadUserData(int port, int lead, int address, int count, const unsigned char *tagId,
                                   unsigned char *out);
 /* Reads count bytes of user memory in one command; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRReadUserDataOnce(int port, int lead, int address, int count, const unsigned char *tagId,
                                       unsigned char *out);
-/* Writes count bytes of user memory (8..224) in 32-byte pieces; 1, -2, -4 or a status. */
+/* Writes count bytes of user memory in 32-byte pieces; 1, -2 (area outside 8..224), -4 or a status. */
 ZR_API int ZR_CALL ZRWriteUserData(int port, int lead, int address, const unsigned char *tagId,
                                    const unsigned char *data, int count);
-/* Writes count bytes (at most 242) of user memory in one command; 1, -4, -15 or a status. */
+/* Writes count bytes of user memory in one command; 1, -4, -15 (count above 242) or a status. */
 ZR_API int ZR_CALL ZRWriteUserDataOnce(int port, int lead, int address, const unsigned char *tagId,
                                        const unsigned char *data, int count);
-/* Locks count bytes of user memory; 1, 0 (not sent), -2 or a status. */
+/* Locks count bytes of user memory; 1, 0 (not sent), -2 (address + count above 224, or no valid
+ * reply) or a status. */
 ZR_API int ZR_CALL ZRLockUserData(int port, int address, int lead, const unsigned char *tagId, int count);
-/* Reads words 16-bit words of tag memory with a password; out gets 2*words+5 bytes; 1, 0, -4 or a status. */
+/* Reads words 16-bit words of tag memory with a password; out gets 2*words+5 bytes (the reply
+ * without CRC); 1, 0 (no reply), -4 or a status. */
 ZR_API int ZR_CALL ZRReadUserDataEPC(int port, const unsigned char *password, int address, int words, int lead,
                                      unsigned char *out);
 
