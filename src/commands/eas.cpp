@@ -20,6 +20,7 @@ constexpr uint8_t kAlarmLastByte = 0;
 Packet alarmPacket(int value, uint8_t startOrEnd) {
     return Packet(kEasAlarm).byte(value).byte(startOrEnd).byte(kAlarmLastByte);
 }
+
 // Ending the alarm may take a while: ten times the read tries.
 constexpr int kEndTriesPerReadTry = 10;
 constexpr int kEndPauseMs = 20;
