@@ -191,51 +191,54 @@ ZR_API int ZR_CALL ZRSelectTagEPC(int port, int lead, int param1, int param2, co
 ZR_API int ZR_CALL ZRPowerOn(int port, int value);
 /* Switches RF power off; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRPowerOff(int port);
-/* Reads a block of system parameters; out gets 54 bytes; 1, -4, -15 or a status. */
+/* Reads a block of system parameters; out gets the first 54 reply bytes; 1, -4, -5, -15 (low byte of len > 52) or a status. */
 ZR_API int ZR_CALL ZRFreqQuery(int port, int address, int len, unsigned char *out);
-/* Sets the two power bytes; 1, -4, -15 or a status. */
+/* Sets the two power bytes; 1, -4, -15 (len > 52) or a status. */
 ZR_API int ZR_CALL ZRPowerSet(int port, int ignored, int len, int byte1, int byte2);
-/* Reads the power setting; out gets len bytes; 1, -4, -15 or a status. */
+/* Reads the power setting; out gets len bytes; 1, -4, -5, -15 (len > 52) or a status. */
 ZR_API int ZR_CALL ZRPowerQuery(int port, int ignored, int len, unsigned char *out);
 
 /* ---- System and tag parameters ----------------------------------------- */
 
-/* Reads len system parameter bytes at address; 1, -4, -15 or a status. */
+/* Reads len (low byte) system parameter bytes at address; 1, -4, -5, -15 (above 52) or a status. */
 ZR_API int ZR_CALL ZRSysQuery(int port, int address, int len, unsigned char *out);
-/* Reads len tag parameter bytes at address; 1, -4, -15 or a status. */
+/* Reads len (low byte) tag parameter bytes at address; 1, -4, -5, -15 (above 252) or a status. */
 ZR_API int ZR_CALL ZRTagQuery(int port, int address, int len, unsigned char *out);
-/* Writes system parameters one byte per command; 1, 0 (TCP), -4, -15 or a status. */
+/* Writes system parameters one byte per command over the serial routines; 1, the first failing byte's
+ * -4 or status, 0 (TCP, or len <= 0), -5 or -15 (len > 52). */
 ZR_API int ZR_CALL ZRSysSet(int port, int address, int len, const unsigned char *data);
-/* Writes len system parameter bytes in one command; 1, -4, -15 or a status. */
+/* Writes len system parameter bytes in one command; 1, -4, -5, -15 (len outside 0..52) or a status. */
 ZR_API int ZR_CALL ZRSysFastSet(int port, int address, int len, const unsigned char *data);
-/* Writes len tag parameter bytes in one command; 1, -4, -15 or a status. */
+/* Writes len tag parameter bytes in one command; 1, -4, -5, -15 (len outside 0..251) or a status. */
 ZR_API int ZR_CALL ZRTagFastSet(int port, int address, int len, const unsigned char *data);
 
 /* ---- I/O, MAC and network address -------------------------------------- */
 
 /* Sets an I/O output; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRIOControlSet(int port, int value, int value2);
-/* Reads an I/O state into out; 1, -4 or a status. */
+/* Reads one I/O control byte into out; 1, -4, -5 or a status. */
 ZR_API int ZR_CALL ZRIOControlQuery(int port, int value, unsigned char *out);
-/* Sets the reader's MAC address; 1, -4, -15 or a status. */
+/* Sets the reader's MAC address (len bytes); 1, -4, -5, -15 (len outside 0..52) or a status. */
 ZR_API int ZR_CALL ZRMACSet(int port, int ignored, int len, const unsigned char *data);
-/* Sets the reader's network address and writes it into the configuration file; 1 or 0 for every failure. */
+/* Sets the reader's network address and writes it into the configuration file; 1, or 0 for every
+ * failure (closed handle, malformed address, reader status, no reply). */
 ZR_API int ZR_CALL ZRNetAddrSet(int port, int ignored, const char *section, const char *host, const char *subnet,
                                 const char *gate);
-/* Sends raw code bytes three times; 1 or 0 for every failure. */
+/* Sends len (1..253) code bytes three times; the third attempt decides: 1, 0 (no reply) or a status.
+ * 0 also for a closed handle, a len outside 1..253 or NULL data. */
 ZR_API int ZR_CALL ZRCodeSending(int port, int len, int ignored, const unsigned char *data);
 
 /* ---- Device class, test mode, read configuration, interference ---------- */
 
-/* Reads the reader's device class bytes (4) into out; 1, -4 or a status. */
+/* Reads the reader's device class bytes (4) into out; 1, -4, -5 or a status. */
 ZR_API int ZR_CALL ZRGetDeviceClass(int port, int *out);
-/* Sets the reader's test mode; 1, -4 or a status. */
+/* Sets the reader's test mode (0..4); 1, -4, -5 or a status. */
 ZR_API int ZR_CALL ZRTestModeSet(int port, int value);
-/* Sets the read configuration; 1, -4 or a status. */
+/* Sets the read configuration (value 1..4, value2 1..2); 1, -4, -5 or a status. */
 ZR_API int ZR_CALL ZRSetReadCfg(int port, int value, int value2);
 /* Sets the interference setting; 1, -4, -5 or a status. */
 ZR_API int ZR_CALL ZRSetInterfere(int port, const unsigned char *data);
-/* Reads the interference setting (2 bytes) into out; 1, -4 or a status. */
+/* Reads the interference setting (2 bytes) into out; 1, -4, -5 or a status. */
 ZR_API int ZR_CALL ZRGetInterfere(int port, unsigned char *out);
 /* Switches the interference setting off; 1, -4 or a status. */
 ZR_API int ZR_CALL ZRCloseInterfere(int port);
