@@ -99,6 +99,7 @@ TEST_F(SerialPair, GivesUpOnASilentLineInsideAFrame) {
     const int64_t elapsed = platform::monotonicMicros() - start;
     // 301 empty reads, each followed by a pace of at least 10 us: longer than
     // two characters at 9600 baud (2.1 ms).
+    RecordProperty("silenceToleranceMicros", std::to_string(elapsed));
     EXPECT_GE(elapsed, 301 * kFramePaceFloorMicros);
     EXPECT_LT(elapsed, 1000000);
 

@@ -182,16 +182,6 @@ TEST(TcpReceiveChecked, LengthMinimumAndCrc) {
     }
 }
 
-TEST(TcpReceiveChecked, RefusedOversizedReplyLeavesTheNextOneReadable) {
-    ScriptedStream s;
-    s.chunks.push_back(replyOfLength(97));
-    s.chunks.push_back(unhex("00 02 71 14 26 56"));
-    TcpReassembly r;
-    uint8_t buffer[256] = {};
-    EXPECT_EQ(TcpReceiveChecked(r, s, buffer, 4), 6);
-    EXPECT_EQ(hex(buffer, 6), "00 02 71 14 26 56");
-}
-
 // ---- Sending -----------------------------------------------------------------------------
 
 TEST(TcpCountSent, OutstandingRepliesAcrossSends) {
@@ -380,6 +370,21 @@ TEST_F(LoopbackTcp, LinkDispatchAndClose) {
     EXPECT_TRUE(peer.waitUntilDisconnected());
     EXPECT_EQ(link->close(), kLinkClosed);  // nothing left to close
     EXPECT_EQ(link->send(reset.data(), 3), 0);
+}
+
+TEST(TcpLink, CloseResultFollowsTheWritabilityWait) {
+    // Nothing listens on this loopback address: the connect is refused, the
+    // wait reports an error, and the link stays open.
+    std::unique_ptr<Link> refused = makeTcpLink(TcpConnect("127.77.77.77"));
+    EXPECT_EQ(refused->close(), kLinkCloseFailed);
+    EXPECT_EQ(refused->close(), kLinkCloseFailed);
+
+    // A connection no longer active: nothing to close.
+    std::unique_ptr<TcpConnection> inactive = TcpConnect("127.77.77.77");
+    ASSERT_TRUE(inactive);
+    inactive->active = 0;
+    std::unique_ptr<Link> idle = makeTcpLink(std::move(inactive));
+    EXPECT_EQ(idle->close(), kLinkClosed);
 }
 
 TEST(TcpLink, MissingConnectionSendsAndReceivesNothing) {
