@@ -188,6 +188,19 @@ TEST_P(DeviceOpenClose, AFailedDescriptorCloseGives242AndKeepsTheHandle) {
     EXPECT_FALSE(descriptorOpen(handle));
 }
 
+TEST_P(DeviceOpenClose, AReusedDescriptorNumberIsNotClosedByTheEntryItReplaces) {
+    ReaderPeer peer(GetParam());
+    ASSERT_EQ(peer.open(), ZR_OK);
+    const int first = peer.port();
+    ASSERT_EQ(close(first), 0);  // pulled from under the library
+    int second = ZR_CLOSED_HANDLE;
+    ASSERT_EQ(ZROpen(&second, peer.configPath().c_str(), ReaderPeer::kSection), ZR_OK);
+    if (second != first) GTEST_SKIP() << "the descriptor number was not reused";
+    EXPECT_TRUE(descriptorOpen(second));
+    EXPECT_EQ(ZRClose(&second), ZR_OK);
+    *peer.portPointer() = ZR_CLOSED_HANDLE;  // that number is closed now
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, DeviceOpenClose, ::testing::Values(LinkKind::Serial, LinkKind::Usb),
                          [](const auto& info) { return std::string(zr::link::linkKindName(info.param)); });
 INSTANTIATE_TEST_SUITE_P(Links, OpenCloseOnLink, ::testing::Values(LinkKind::Tcp, LinkKind::Serial, LinkKind::Usb),

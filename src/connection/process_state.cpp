@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <map>
+#include <vector>
 
 namespace zr {
 namespace {
@@ -49,7 +50,15 @@ int registerHandle(std::unique_ptr<link::Link> link) {
     const int port = link->handle();
     entry->link = std::move(link);
     std::lock_guard<std::mutex> guard(registryLock);
-    registry()[port] = std::move(entry);
+    auto& slot = registry()[port];
+    if (slot) {
+        // The descriptor of an older entry was closed behind the library's
+        // back and its number handed to this open. Destroying the old link
+        // would close the new descriptor, so it is kept, never used again.
+        static std::vector<std::shared_ptr<OpenHandle>> orphans;
+        orphans.push_back(std::move(slot));
+    }
+    slot = std::move(entry);
     return port;
 }
 
