@@ -148,7 +148,8 @@ TEST_P(ConfigurationOnLink, SysSetWritesByteByByteOnlyOverTheSerialLink) {
         EXPECT_EQ(ZRPowerOn(peer.port(), 1), 1) << "the link still works";
         ASSERT_TRUE(peer.waitForRequests(1));
         const Bytes powerOn = unhex("00 02 60 01");
-        EXPECT_EQ(hex(peer.received()), hex(kind() == LinkKind::Tcp ? withCrc(powerOn) : zr::link::linkFrameOf(powerOn)))
+        const Bytes onWire = kind() == LinkKind::Tcp ? withCrc(powerOn) : zr::link::linkFrameOf(powerOn);
+        EXPECT_EQ(hex(peer.received()), hex(onWire))
             << "not a byte of ZRSysSet on the wire";
     }
 }

@@ -45,11 +45,11 @@ const PacketRow kPacketRows[] = {
      "00 03 62 21 00", kReadTries, 10},
     {"ZRTestModeSet 260 (low byte 4)", [](int p) { return ZRTestModeSet(p, 260); }, "00 02 67 04", "00 02 67 04",
      kWriteTries, 5},
-    {"ZRSetReadCfg", [](int p) { return ZRSetReadCfg(p, 2, 1); }, "00 04 64 01 02 01", "00 04 64 01 02 01",
+    {"ZRSetReadCfg", [](int p) { return ZRSetReadCfg(p, 0x102, 0x201); }, "00 04 64 0C 02 01", "00 04 64 0C 02 01",
      kReadTries, 20},
-    {"ZRSetInterfere", [](int p) { return ZRSetInterfere(p, kInterfereBytes); }, "00 04 6A 10 20 01",
-     "00 04 4B 10 20 01", kReadTries, 20},
-    {"ZRGetInterfere", [](int p) { return ZRGetInterfere(p, interfereOut); }, "00 02 6B 01", "00 02 4C 01",
+    {"ZRSetInterfere", [](int p) { return ZRSetInterfere(p, kInterfereBytes); }, "00 04 6A 10 20 0C",
+     "00 04 4B 10 20 0C", kReadTries, 20},
+    {"ZRGetInterfere", [](int p) { return ZRGetInterfere(p, interfereOut); }, "00 02 6B 0C", "00 02 4C 0C",
      kReadTries, 20},
     {"ZRCloseInterfere", [](int p) { return ZRCloseInterfere(p); }, "00 01 6C", "00 01 4D", kReadTries, 20},
 };
@@ -59,7 +59,7 @@ TEST(DeviceSettingsPackets, ExactBytesByDeviceClassFlushOnEntryAndTriesTimesPaus
         DeviceClassScope scope(familyCode);
         for (const PacketRow& r : kPacketRows) {
             FakeReader reader(LinkKind::Serial, kReadTries, kWriteTries);
-            reader.editSettings([](zr::config::ReaderSettings& s) { s.antennaControl = 1; });
+            reader.editSettings([](zr::config::ReaderSettings& s) { s.antennaControl = 0x0C; });
             EXPECT_EQ(r.call(reader.port()), -4) << r.name;
             const char* packet = familyCode == 800 ? r.class3Packet : r.otherClassPacket;
             EXPECT_EQ(reader.sentHex(), std::vector<std::string>{packet}) << r.name << " family " << familyCode;
@@ -68,16 +68,6 @@ TEST(DeviceSettingsPackets, ExactBytesByDeviceClassFlushOnEntryAndTriesTimesPaus
             EXPECT_EQ(reader.log().pauses, std::vector<int>(r.tries, r.pauseMs)) << r.name;
         }
     }
-}
-
-TEST(DeviceSettingsPackets, AntennaControlStandsWhereEachCommandPutsIt) {
-    FakeReader reader(LinkKind::Tcp, kReadTries, kWriteTries);
-    reader.editSettings([](zr::config::ReaderSettings& s) { s.antennaControl = 0x0C; });
-    reader.silence(3 * kReadTries);
-    ZRSetReadCfg(reader.port(), 0x104, 0x202);
-    ZRSetInterfere(reader.port(), kInterfereBytes);
-    ZRGetInterfere(reader.port(), interfereOut);
-    EXPECT_EQ(reader.sentHex(), (std::vector<std::string>{"00 04 64 0C 04 02", "00 04 6A 10 20 0C", "00 02 6B 0C"}));
 }
 
 TEST(DeviceSettingsPackets, RangeChecksAndNullPointersAreRefusedWithoutFlushing) {
@@ -153,7 +143,8 @@ TEST(DeviceSettingsReplies, TcpMinimumsOfReadCfgAndInterference) {
         const char* belowMinimum;
         const char* atMinimum;
     } rows[] = {
-        {"read cfg, minimum 7", [](int p) { return ZRSetReadCfg(p, 1, 1); }, "00 04 64 00 00 00", "00 05 64 00 00 00 00"},
+        {"read cfg, minimum 7", [](int p) { return ZRSetReadCfg(p, 1, 1); }, "00 04 64 00 00 00",
+         "00 05 64 00 00 00 00"},
         {"set interfere, minimum 6", [](int p) { return ZRSetInterfere(p, kInterfereBytes); }, "00 03 6A 00 00",
          "00 04 6A 00 00 00"},
         {"get interfere, minimum 9", [](int p) { return ZRGetInterfere(p, interfereOut); }, "00 06 6B 00 01 AA BB CC",

@@ -46,7 +46,8 @@ TEST(ParameterPackets, ExactBytesAndReadTriesOfTwentyMillisecondsWithoutFlush) {
         {"ZRSysFastSet 0", [](int p) { return ZRSysFastSet(p, 0x10, 0, nullptr); }, "00 03 63 10 00"},
         {"ZRSysFastSet 52", [](int p) { return ZRSysFastSet(p, 7, 52, kData.data()); }, withData("00 37 63 07 34", 52)},
         {"ZRTagFastSet 60", [](int p) { return ZRTagFastSet(p, 4, 60, kData.data()); }, withData("00 3F 65 04 3C", 60)},
-        {"ZRTagFastSet 251", [](int p) { return ZRTagFastSet(p, 4, 251, kData.data()); }, withData("00 FE 65 04 FB", 251)},
+        {"ZRTagFastSet 251", [](int p) { return ZRTagFastSet(p, 4, 251, kData.data()); },
+         withData("00 FE 65 04 FB", 251)},
     };
     for (const PacketRow& r : rows) {
         FakeReader reader(LinkKind::Usb, kReadTries, 77);

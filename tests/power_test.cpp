@@ -43,7 +43,8 @@ TEST(PowerPackets, ExactBytesFlushesAndTriesTimesPauseOfASilentReader) {
             EXPECT_EQ(reader.sentHex(), std::vector<std::string>{r.packet}) << r.name;
             EXPECT_EQ(reader.log().flushes, r.flushes) << r.name;
             const int tries = r.writeTries ? writeTries : kReadTries;
-            EXPECT_EQ(reader.log().pauses, std::vector<int>(tries, r.pauseMs)) << r.name << " write tries " << writeTries;
+            EXPECT_EQ(reader.log().pauses, std::vector<int>(tries, r.pauseMs))
+                << r.name << " write tries " << writeTries;
         }
     }
 }
@@ -160,14 +161,6 @@ TEST(PowerReplies, ReaderStatusLeavesTheOutputUntouchedAndFollowsTheDeviceClass)
     EXPECT_EQ(ZRFreqQuery(reader.port(), 0, 0, out.data()), -5);
     EXPECT_EQ(out, Bytes(54, 0xEE));
     ASSERT_EQ(ZRSetDeviceClass(0, 800), 1);
-}
-
-TEST(PowerReplies, SerialReceiveSkipsRepliesToOtherCommandsUntilTheTriesRunOut) {
-    FakeReader reader(LinkKind::Serial, 20, 50);
-    for (int i = 0; i < 50; ++i) reader.reply(unhex("00 02 61 00"));
-    EXPECT_EQ(ZRPowerOn(reader.port(), 1), -4);
-    EXPECT_EQ(reader.log().receives, 50);
-    EXPECT_EQ(reader.log().sent.size(), 1u) << "the request is not sent again";
 }
 
 }  // namespace
