@@ -1,7 +1,8 @@
 // Packet framing shared by the library and the simulated reader: the Frame
-// CRC, the byte-stuffed Link frame of the serial and USB links, the frame
-// receiver, and the TCP reassembly state machine. No operating-system calls:
-// byte sources and sinks are handed in by the caller.
+// CRC, the byte-stuffed Link frame of the serial and USB links, the
+// byte-by-byte sender, the de-stuffing read and the frame receiver, and the
+// reader-side stream decoders. No operating-system calls: byte sources and
+// sinks are handed in by the caller. (TCP reassembly: tcp_stream.h.)
 //
 // A packet is a 16-bit big-endian length L, then L bytes (command code
 // first). A protected packet is the packet followed by its CRC, high byte
