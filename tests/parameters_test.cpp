@@ -177,6 +177,13 @@ TEST(SysSet, OnePacketPerByteWithA16BitAddressAndOneImmediateReceive) {
         << "no flush, no pause before the receive, no retry";
 }
 
+TEST(SysSet, TheAddressWrapsInItsSixteenBitsWhateverTheStart) {
+    FakeReader reader(LinkKind::Serial, kReadTries);
+    reader.reply(unhex("00 02 63 00")).reply(unhex("00 02 63 00"));
+    EXPECT_EQ(ZRSysSet(reader.port(), 0x7FFFFFFF, 2, kData.data()), 1);
+    EXPECT_EQ(reader.sentHex(), (std::vector<std::string>{"00 04 63 FF FF A0", "00 04 63 00 00 A1"}));
+}
+
 TEST(SysSet, EveryByteIsSentAndTheFirstFailureDecidesTheResult) {
     struct Row {
         const char* name;

@@ -48,8 +48,9 @@ int fastSet(Call& call, uint8_t code, int address, int length, const uint8_t* da
 // send and receive are those routines on the port handle; over "USB" they
 // run on the USB device handle directly, where the platform refuses them (it
 // is no terminal): nothing is written and the byte goes unanswered.
-int sysSetByte(Call& call, int address, uint8_t value) {
-    const Packet request = Packet(kSysSet).byte(address >> 8).byte(address).byte(value);
+int sysSetByte(Call& call, unsigned address, uint8_t value) {
+    const Packet request =
+        Packet(kSysSet).byte(static_cast<int>(address >> 8)).byte(static_cast<int>(address & 0xFF)).byte(value);
     Reply reply;
     if (call.kind() == link::LinkKind::Serial) {
         call.sendOnly(request);
@@ -106,7 +107,8 @@ ZR_API int ZR_CALL ZRSysSet(int port, int address, int len, const unsigned char*
         // byte that did not succeed decides the result.
         int result = ZR_OK;
         for (int i = 0; i < len; ++i) {
-            const int byteResult = sysSetByte(call, address + i, data[i]);
+            // Only the low 16 bits of the address are sent; unsigned, so any start address is safe.
+            const int byteResult = sysSetByte(call, static_cast<unsigned>(address) + static_cast<unsigned>(i), data[i]);
             if (result == ZR_OK) result = byteResult;
         }
         return result;
