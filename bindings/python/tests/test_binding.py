@@ -61,6 +61,16 @@ class SignaturesMatchTheHeader(unittest.TestCase):
             self.assertEqual((function.restype, function.argtypes), (restype, argtypes), name)
 
 
+class EveryExportIsWrapped(unittest.TestCase):
+    def test_each_export_has_a_method_or_function_naming_it(self) -> None:
+        # Each wrapper's docstring starts with the export it runs: "ZRReport: ...".
+        wrappers = [f for n, f in vars(zrreader.Reader).items() if callable(f) and not n.startswith("__")]
+        wrappers += [zrreader.Reader.__init__, zrreader.set_device_class, zrreader.set_trace_handler,
+                     zrreader.result_text, zrreader.last_reply_length]
+        wrapped = {(f.__doc__ or "").split(":")[0].strip() for f in wrappers}
+        self.assertEqual(set(_library.SIGNATURES) - wrapped, set())
+
+
 class ResultNames(unittest.TestCase):
     def test_names_of_library_codes_and_reader_statuses(self) -> None:
         cases = [

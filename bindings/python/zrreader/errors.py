@@ -78,7 +78,7 @@ def result_name(result: int) -> str:
 
 
 def result_text(result: int) -> str:
-    """The library's descriptive English text for a result code (ZRResultText)."""
+    """ZRResultText: the library's descriptive English text for a result code."""
     from ._library import library
 
     text = library().ZRResultText(result)
