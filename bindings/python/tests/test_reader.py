@@ -172,6 +172,23 @@ class ReaderOverLink:
 class TcpReader(ReaderOverLink, unittest.TestCase):
     link = "tcp"
 
+    def test_a_failed_close_keeps_the_handle_for_another_try(self) -> None:
+        # An open naming an unknown port type replaces the process-wide
+        # settings, and ZRClose then refuses with 0, leaving the link open.
+        unknown = os.path.join(self.sim.folder, "unknown.ini")
+        with open(unknown, "w") as f:
+            f.write("[READER]\nZR_PORT_TYPE=tcp\nZR_COM_NUMBER=x\nZR_HOST_NAME=x\n")
+        with self.assertRaises(ZRError):
+            Reader(unknown, "READER")
+        handle = self.reader.handle
+        with self.assertRaises(ZRError) as caught:
+            self.reader.close()
+        self.assertEqual(caught.exception.code, zrreader.ZR_NOTHING)
+        self.assertEqual((self.reader.closed, self.reader.handle), (False, handle))
+        with Reader(self.config, "READER"):  # the TCP settings again
+            self.reader.close()
+        self.assertTrue(self.reader.closed)
+
 
 class SerialReader(ReaderOverLink, unittest.TestCase):
     link = "serial"

@@ -36,6 +36,7 @@ from typing import Callable, NamedTuple, Optional, Union
 
 from ._library import TRACE_CALLBACK, library
 from .errors import (
+    ZR_CLOSED,
     ZR_CLOSED_HANDLE,
     ZR_ERR_LENGTH,
     ZR_NOTHING,
@@ -200,15 +201,22 @@ class Reader:
         return self._port.value == ZR_CLOSED_HANDLE
 
     def close(self) -> None:
-        """ZRClose: closes the link now. Raises ZR_ERR_CLOSE when the link
-        could not be closed; the handle is given up either way. Closing a
-        closed reader does nothing."""
+        """ZRClose: closes the link now. Closing a closed reader does nothing.
+
+        Raises ZR_ERR_CLOSE (the link could not be closed, e.g. a TCP
+        connection not writable within 500 ms) or ZR_NOTHING (the latest
+        open named an unknown port type). The link is then still open and
+        the reader keeps its handle, so that close() can be called again
+        instead of losing the descriptor."""
         if self.closed:
             return
         result = self._lib.ZRClose(ctypes.byref(self._port))
-        self._port.value = ZR_CLOSED_HANDLE
+        if result == ZR_CLOSED:  # the library no longer knows the handle: nothing left to close
+            self._port.value = ZR_CLOSED_HANDLE
+            return
         if result != ZR_OK:
             raise ZRError(result, "ZRClose")
+        self._port.value = ZR_CLOSED_HANDLE
 
     def __enter__(self) -> "Reader":
         return self
