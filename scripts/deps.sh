@@ -1,5 +1,5 @@
 # Debian packages the build and the tests need; sourced by the scripts.
-ZR_DEBIAN_PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev python3"
+ZR_DEBIAN_PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev python3"
 
 zr_install_deps() {
     local missing=()
