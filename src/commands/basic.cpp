@@ -5,14 +5,6 @@ using namespace zr;
 
 namespace {
 
-// A starting export: flush, send the packet once, return the send count.
-int start(int port, const Packet& request) {
-    return withCall(port, [&](Call& call) {
-        call.flush();
-        return call.sendOnly(request);
-    });
-}
-
 // A collecting export: flush, receive one report carrying `code`, copy its
 // Status byte and data to `out`.
 int collect(int port, uint8_t code, uint8_t* out) {
@@ -39,16 +31,16 @@ constexpr uint8_t kDirectRead = 0xD0;
 
 extern "C" {
 
-ZR_API int ZR_CALL ZRReset(int port) { return start(port, Packet(kReset)); }
+ZR_API int ZR_CALL ZRReset(int port) { return startCommand(port, Packet(kReset)); }
 
 ZR_API int ZR_CALL ZRIdentify(int port, int param1, int param2) {
-    return start(port, Packet(kInventory).byte(param1).byte(param2));
+    return startCommand(port, Packet(kInventory).byte(param1).byte(param2));
 }
 
 ZR_API int ZR_CALL ZRReport(int port, unsigned char* out) { return collect(port, kInventory, out); }
 
 ZR_API int ZR_CALL ZRDirectRead(int port, int param1, int param2) {
-    return start(port, Packet(kDirectRead).byte(param1).byte(param2));
+    return startCommand(port, Packet(kDirectRead).byte(param1).byte(param2));
 }
 
 ZR_API int ZR_CALL ZRDirectReport(int port, unsigned char* out) { return collect(port, kDirectRead, out); }

@@ -1,5 +1,4 @@
 // The EAS alarm (flag, start, report, end) and the two EU conformance tests.
-#include "commands/packet_data.h"
 #include "protocol/exchange.h"
 
 using namespace zr;
@@ -60,10 +59,8 @@ ZR_API int ZR_CALL ZRConfigEASflag(int port, int value, const unsigned char* fla
     return withCall(port, [&](Call& call) {
         if (!flag4) return ZR_ERR_ARGUMENT;
         call.flush();
-        Reply reply;
-        call.poll(Packet(kEasFlag).byte(value).bytes(flag4, 4).byte(tail), {.tries = call.readTries(), .pauseMs = 20},
-                  reply);
-        return judge(reply, kEasFlag, {.lengthCheck = true});
+        return call.command(Packet(kEasFlag).byte(value).bytes(flag4, 4).byte(tail),
+                            {.tries = call.readTries(), .pauseMs = 20}, {.lengthCheck = true});
     });
 }
 

@@ -12,14 +12,6 @@ constexpr uint8_t kUserInventory = 0x4A;
 constexpr uint8_t kEpcInventory = 0x81;
 constexpr uint8_t kTidInventory = 0x82;
 
-// A start export: flush, send the packet once, return the send count.
-int start(int port, const Packet& request) {
-    return withCall(port, [&](Call& call) {
-        call.flush();
-        return call.sendOnly(request);
-    });
-}
-
 // Long and user reports: the reader's code is not looked at here (the TCP
 // link does not filter it), a non-zero Status byte is refused with -8 and the
 // Status byte and data go to `out`.
@@ -66,7 +58,7 @@ extern "C" {
 
 // The first two caller bytes go out swapped: param2, then param1.
 ZR_API int ZR_CALL ZRLongIdentify(int port, int param1, int param2, int param3) {
-    return start(port, Packet(kLongInventory).byte(param2).byte(param1).byte(param3));
+    return startCommand(port, Packet(kLongInventory).byte(param2).byte(param1).byte(param3));
 }
 
 ZR_API int ZR_CALL ZRLongReport(int port, unsigned char* out) { return collectFromStatus(port, kLongInventory, out); }
@@ -90,7 +82,7 @@ ZR_API int ZR_CALL ZRUserIdentify(int port, int param1, int param2, int param3, 
 ZR_API int ZR_CALL ZRUserReport(int port, unsigned char* out) { return collectFromStatus(port, kUserInventory, out); }
 
 ZR_API int ZR_CALL ZRIdentifyEpcCode(int port, int param1, int param2, int param3) {
-    return start(port, Packet(kEpcInventory).byte(param1).byte(param2).byte(param3));
+    return startCommand(port, Packet(kEpcInventory).byte(param1).byte(param2).byte(param3));
 }
 
 ZR_API int ZR_CALL ZREpcCodeReport(int port, unsigned char* out) { return collectWholePacket(port, kEpcInventory, out); }

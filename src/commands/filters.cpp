@@ -17,9 +17,7 @@ constexpr int kFieldBytes = 12;
 // operation the reply echoes is not looked at.
 int filterCommand(Call& call, const Packet& request) {
     call.flush();
-    Reply reply;
-    call.poll(request, {.tries = call.readTries(), .pauseMs = 10}, reply);
-    return judge(reply, request.code(), {.lengthCheck = true});
+    return call.command(request, {.tries = call.readTries(), .pauseMs = 10}, {.lengthCheck = true});
 }
 
 }  // namespace

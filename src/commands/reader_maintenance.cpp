@@ -1,6 +1,5 @@
 // Reader maintenance: a one-byte setting, the reader's state, clock and fixed
 // number, the upgrade command, and the messages the reader sends on its own.
-#include "commands/packet_data.h"
 #include "protocol/exchange.h"
 
 using namespace zr;
@@ -109,10 +108,7 @@ ZR_API int ZR_CALL ZRGetReaderfixNOEx(int port, unsigned char* out, int capacity
 }
 
 ZR_API int ZR_CALL ZRUpGrade(int port) {
-    return withCall(port, [](Call& call) {
-        call.flush();
-        return call.sendOnly(Packet(kUpgrade));
-    });
+    return startCommand(port, Packet(kUpgrade));
 }
 
 // Takes one message the reader sent on its own and answers it: status 0x00

@@ -143,10 +143,7 @@ ZR_API int ZR_CALL ZRLockUserData(int port, int address, int lead, const unsigne
         const Packet request = tagIdCommand(kTagLock, lead, tagId, address, count);
         if (call.sendOnly(request) == 0) return ZR_NOTHING;
         Reply reply;
-        for (int attempt = 0; attempt < call.readTries() && !reply.echoes(kTagLock); ++attempt) {
-            call.pause(10);
-            call.receiveOnce(reply, kTagLock, 4);
-        }
+        call.awaitReply(kTagLock, {.tries = call.readTries(), .pauseMs = 10}, reply);
         return judge(reply, kTagLock, {.lengthCheck = true, .noReply = ZR_ERR_RANGE});
     });
 }

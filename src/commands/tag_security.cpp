@@ -22,9 +22,7 @@ constexpr int kMostDestroyWords = 124;
 // then judge it with the length check. Nothing is copied back.
 int acknowledged(Call& call, const Packet& request) {
     call.flush();
-    Reply reply;
-    call.poll(request, {.tries = call.readTries(), .pauseMs = kPauseMs}, reply);
-    return judge(reply, request.code(), {.lengthCheck = true});
+    return call.command(request, {.tries = call.readTries(), .pauseMs = kPauseMs}, {.lengthCheck = true});
 }
 
 // Both password commands: lead, current password, new password.

@@ -23,9 +23,7 @@ constexpr int kMostEpcBytes = 250;
 // then judge it with the length check.
 int selected(Call& call, const Packet& request) {
     call.flush();
-    Reply reply;
-    call.poll(request, {.tries = call.readTries(), .pauseMs = kSelectPauseMs}, reply);
-    return judge(reply, request.code(), {.lengthCheck = true});
+    return call.command(request, {.tries = call.readTries(), .pauseMs = kSelectPauseMs}, {.lengthCheck = true});
 }
 
 }  // namespace

@@ -43,13 +43,30 @@ int Call::receiveOnce(Reply& reply, uint8_t code, int tcpMinimum) {
 
 int Call::poll(const Packet& request, const Poll& poll, Reply& reply) {
     const int sent = sendOnly(request);
+    awaitReply(request.code(), poll, reply);
+    return sent;
+}
+
+void Call::awaitReply(uint8_t code, const Poll& poll, Reply& reply) {
     reply.count = 0;
     for (int attempt = 0; attempt < poll.tries; ++attempt) {
         pause(poll.pauseMs);
-        receiveOnce(reply, request.code(), poll.tcpMinimum);
-        if (poll.stopOnEcho ? reply.echoes(request.code()) : reply.count >= 6) break;
+        receiveOnce(reply, code, poll.tcpMinimum);
+        if (poll.stopOnEcho ? reply.echoes(code) : reply.count >= 6) break;
     }
-    return sent;
+}
+
+int Call::command(const Packet& request, const Poll& poll, const Judge& rules) {
+    Reply reply;
+    this->poll(request, poll, reply);
+    return judge(reply, request.code(), rules);
+}
+
+int startCommand(int port, const Packet& request) {
+    return withCall(port, [&](Call& call) {
+        call.flush();
+        return call.sendOnly(request);
+    });
 }
 
 int judge(const Reply& reply, uint8_t code, const Judge& rules) {
@@ -62,6 +79,14 @@ void copyOut(const Reply& reply, int offset, int length, uint8_t* out) {
     if (length <= 0) return;
     if (offset + length > static_cast<int>(sizeof reply.bytes)) length = static_cast<int>(sizeof reply.bytes) - offset;
     std::memcpy(out, reply.bytes + offset, static_cast<size_t>(length));
+}
+
+void copyPacketData(const Reply& reply, int offset, int length, uint8_t* out) {
+    if (length <= 0) return;
+    const int packetEnd = reply.count - 2;
+    const int inPacket = std::clamp(packetEnd - offset, 0, length);
+    copyOut(reply, offset, inPacket, out);
+    std::memset(out + inPacket, 0, static_cast<size_t>(length - inPacket));
 }
 
 }  // namespace zr

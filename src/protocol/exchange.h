@@ -98,6 +98,15 @@ struct Poll {
     bool stopOnEcho = true;   // leave at a count >= 6 echoing the code; false: at any count >= 6
 };
 
+// Checks after a polled exchange, in the usual order: no echo → noReply;
+// where lengthCheck applies, count ≠ length field + 4 → noReply; then the
+// status mapping (1 on status 0).
+struct Judge {
+    bool lengthCheck = false;
+    int noReply = ZR_ERR_NO_REPLY;
+};
+int judge(const Reply& reply, uint8_t code, const Judge& rules = {});
+
 // One call of an export on an open port handle.
 class Call {
 public:
@@ -122,15 +131,26 @@ public:
     // `tcpMinimum` + 2 bytes. Returns the count (also left in reply.count).
     int receiveOnce(Reply& reply, uint8_t code, int tcpMinimum);
 
-    // Polled exchange: sends once, then up to `poll.tries` times pauses and
-    // receives into `reply` until the stop rule holds. Returns the send count
+    // Polled exchange: sends once, then awaitReply. Returns the send count
     // (most exports ignore it). `reply` holds the last try.
     int poll(const Packet& request, const Poll& poll, Reply& reply);
+
+    // The receiving half of a polled exchange: up to `poll.tries` times, pause
+    // and receive into `reply` until the stop rule holds for `code`.
+    void awaitReply(uint8_t code, const Poll& poll, Reply& reply);
+
+    // The usual polled command: poll, then judge() the last reply with `rules`.
+    // No output is copied; exports with outputs copy them on a result of 1.
+    int command(const Packet& request, const Poll& poll, const Judge& rules = {});
 
 private:
     std::shared_ptr<OpenHandle> handle_;
     std::shared_ptr<const config::ReaderSettings> settings_;
 };
+
+// A starting export: flush, send `request` once, return the send count
+// (0 when nothing went out).
+int startCommand(int port, const Packet& request);
 
 // Resolves `port` to its open handle on the link the configured port type
 // selects and runs `body` with a Call while holding the handle's call lock.
@@ -140,18 +160,17 @@ private:
 template <class Body>
 int withCall(int port, Body&& body, int closedResult = ZR_CLOSED);
 
-// Checks after a polled exchange, in the usual order: no echo → noReply;
-// where lengthCheck applies, count ≠ length field + 4 → noReply; then the
-// status mapping (1 on status 0).
-struct Judge {
-    bool lengthCheck = false;
-    int noReply = ZR_ERR_NO_REPLY;
-};
-int judge(const Reply& reply, uint8_t code, const Judge& rules = {});
 
 // Copies `length` bytes from `reply` at `offset` to `out` (nothing when
 // length <= 0).
 void copyOut(const Reply& reply, int offset, int length, uint8_t* out);
+
+// Copies `length` bytes of the Response packet in `reply` from `offset` to
+// `out`, writing 0 for positions past the end of the packet (its CRC bytes,
+// and whatever an earlier, longer try left in the buffer): a reply shorter
+// than the caller's fixed-size output never passes CRC or stale bytes off as
+// data.
+void copyPacketData(const Reply& reply, int offset, int length, uint8_t* out);
 
 // ---- implementation of withCall ------------------------------------------------
 
