@@ -1,106 +1,21 @@
 // The library end to end against the simulated reader, on each of the three
 // links: every export makes a round trip that changes or reads the reader's
-// state, and each kind of fault gives the result code the library promises.
+// state. The injected faults are in slow/e2e_sim_faults_test.cpp.
 //
 // Each test opens its own simulator (TCP on a loopback address of its own,
 // a pseudo-terminal, or a USB stand-in socket in a fresh class folder) and
-// its own configuration file. To cover a new export, add a TEST_P below.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstring>
+// its own configuration file (e2e_sim_fixture.h). To cover a new export,
+// add a TEST_P below.
 #include <fstream>
 #include <sstream>
-#include <thread>
 
-#include "zrreader.h"
-#include "zrsim/simulator.h"
+#include "e2e_sim_fixture.h"
 
 namespace {
 
-enum class Link { Serial, Usb, Tcp };
-
-std::string linkName(const testing::TestParamInfo<Link>& info) {
-    return info.param == Link::Serial ? "Serial" : info.param == Link::Usb ? "Usb" : "Tcp";
-}
-
-using Bytes = std::vector<uint8_t>;
-
-class Sim : public testing::TestWithParam<Link> {
-protected:
-    void SetUp() override {
-        char dir[] = "/tmp/zr-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        zrsim::SimulatorOptions o;
-        o.tags = zrsim::generateTags(3, 11);
-        o.alarmIntervalMs = 30;
-        o.verbose = getenv("ZRSIM_TRACE") != nullptr;
-        switch (GetParam()) {
-            case Link::Serial: o.pty = true; break;
-            case Link::Usb: o.usbFolder = dir_ + "/usb"; break;
-            case Link::Tcp:
-                o.tcpAddresses = {"127.0.11." + std::to_string(2 + getpid() % 200)};
-                o.tcpAddressSearch = 50;
-                break;
-        }
-        sim_ = std::make_unique<zrsim::Simulator>(o);
-        std::string error;
-        ASSERT_TRUE(sim_->start(error)) << error;
-        if (GetParam() == Link::Usb) setenv("ZR_USB_DIR", o.usbFolder.c_str(), 1);
-        config_ = dir_ + "/reader.ini";
-        std::ofstream ini(config_);
-        ini << "[READER]\n"
-            << "ZR_PORT_TYPE=" << (GetParam() == Link::Serial ? "COM" : GetParam() == Link::Usb ? "USB" : "TCP") << "\n"
-            << "ZR_COM_NUMBER=" << (GetParam() == Link::Serial ? sim_->ptyPath() : "COM1") << "\n"
-            << "ZR_HOST_NAME=" << (GetParam() == Link::Tcp ? sim_->tcpAddress() : "127.0.0.1") << "\n"
-            << "ZR_BaudRate=115200\nZR_READ_TRIES=20\nZR_WRITE_TRIES=50\nZR_SCAN_TRIES=3\n"
-            << "[ESPECIAL FLAG]\nZR_ADDERIESS=2\nZR_LENGTH=4\n";
-        ini.close();
-        ASSERT_EQ(ZROpen(&port_, config_.c_str(), "READER"), 1);
-        ZRSetDeviceClass(port_, 800);
-    }
-    void TearDown() override {
-        if (port_ != -1) ZRClose(&port_);
-        ZRSetDeviceClass(-1, 800);
-        if (sim_) sim_->stop();
-        if (GetParam() == Link::Usb) unsetenv("ZR_USB_DIR");
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        (void)!system(cmd.c_str());
-    }
-
-    template <class F>
-    auto state(F&& f) {
-        return sim_->reader().withState(std::forward<F>(f));
-    }
-    zrsim::Tag tag(size_t i) {
-        return state([&](zrsim::ReaderState& s) { return s.tags.at(i); });
-    }
-    // Calls a report export until it gives something other than 0 (the
-    // reports arrive a moment after the start command went out).
-    template <class F>
-    int collect(F&& report, int nothing = 0) {
-        int r = nothing;
-        for (int i = 0; i < 100 && (r = report()) == nothing; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        return r;
-    }
-    // Waits until the reader has handled `count` requests with `code`.
-    bool handled(uint8_t code, int count) {
-        for (int i = 0; i < 200; ++i) {
-            if (state([&](zrsim::ReaderState& s) { return s.requestsByCode[code]; }) >= count) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return false;
-    }
-    int sentCount(int packetLength) const { return GetParam() == Link::Serial ? packetLength : packetLength + 2; }
-
-    std::string dir_, config_;
-    std::unique_ptr<zrsim::Simulator> sim_;
-    int port_ = -1;
-};
+using zr::e2e::Bytes;
+using zr::e2e::Link;
+using zr::e2e::Sim;
 
 // ---- Basic commands and inventories ------------------------------------------------
 
@@ -388,62 +303,6 @@ TEST_P(Sim, EuTestsCarryDataBothWays) {
     EXPECT_EQ(Bytes(out, out + 5), Bytes(data, data + 5));
 }
 
-// ---- Faults ------------------------------------------------------------------------------------
-
-TEST_P(Sim, FaultsGiveTheLibrarysResultCodes) {
-    unsigned char power[2];
-    auto fault = [&](const std::string& rule) { ASSERT_EQ(sim_->control("fault " + rule), "ok"); };
-    fault("62:drop:times=1");
-    EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), -4);
-    fault("62:crc:times=1");
-    EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), -4);
-    fault("62:code:times=1");
-    EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), -4);
-    fault("62:status=3f:times=1");
-    EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), -20);
-    ASSERT_EQ(ZRSetDeviceClass(port_, 600), 1);
-    fault("62:status=3f:times=1");
-    EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), -5);
-    ASSERT_EQ(ZRSetDeviceClass(port_, 800), 1);
-    // Only a wrong-code reply met on the last try gives -20 here; met early,
-    // the polling goes on and ends without a reply.
-    fault("83:code:times=1");
-    const unsigned char pwd[4] = {0, 0, 0, 0}, epc[2] = {1, 2};
-    EXPECT_EQ(ZRSetEpcCode(port_, 0, pwd, 2, 1, epc), -4);
-    // Reports under another code: serial and USB pass over them, TCP hands
-    // them to the report export, which refuses them.
-    fault("81:code:times=3");
-    ASSERT_GT(ZRIdentifyEpcCode(port_, 0, 0, 0), 0);
-    unsigned char report[64];
-    EXPECT_EQ(collect([&] { return ZREpcCodeReport(port_, report); }), GetParam() == Link::Tcp ? -20 : 0);
-    // Late, but within the polling window (20 tries x 20 ms): accepted.
-    fault("62:delay=100:times=1");
-    EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), 1);
-    // A stale copy after the reply does no harm to the next exchanges.
-    fault("62:stale:times=1");
-    EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), 1);
-    unsigned char io;
-    EXPECT_EQ(ZRIOControlQuery(port_, 0, &io), 1);
-    EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), 1);
-    if (GetParam() == Link::Tcp) {
-        // Length bytes first, then the rest: the reassembly joins them.
-        fault("62:split=2:times=1");
-        EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), 1);
-        // Bytes before a reply on the stream leave no valid reply.
-        fault("62:garbage=9:times=1");
-        EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), -4);
-    } else {
-        // Bytes outside a frame are skipped by the frame hunt.
-        fault("62:garbage=9:times=1");
-        EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), 1);
-    }
-    if (GetParam() != Link::Serial) {
-        fault("62:disconnect:times=1");
-        EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), -4);
-        EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), -4);  // the link stays dead until reopened
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Links, Sim, testing::Values(Link::Serial, Link::Usb, Link::Tcp), linkName);
+INSTANTIATE_TEST_SUITE_P(Links, Sim, testing::Values(Link::Serial, Link::Usb, Link::Tcp), zr::e2e::linkName);
 
 }  // namespace
