@@ -63,9 +63,8 @@ ZR_API int ZR_CALL ZRTestModeSet(int port, int value) {
     return withCall(port, [&](Call& call) {
         if ((value & 0xFF) > 4) return ZR_ERR_ARGUMENT;
         call.flush();
-        Reply reply;
-        call.poll(Packet(kTestMode).byte(value), {.tries = call.writeTries(), .pauseMs = 5}, reply);
-        return judge(reply, kTestMode, {.lengthCheck = true});
+        return call.command(Packet(kTestMode).byte(value), {.tries = call.writeTries(), .pauseMs = 5},
+                            {.lengthCheck = true});
     });
 }
 

@@ -70,9 +70,7 @@ extern "C" {
 
 ZR_API int ZR_CALL ZRIOControlSet(int port, int value, int value2) {
     return withCall(port, [&](Call& call) {
-        Reply reply;
-        call.poll(Packet(kIOControlSet).byte(value).byte(value2), {.tries = call.writeTries(), .pauseMs = 5}, reply);
-        return judge(reply, kIOControlSet);
+        return call.command(Packet(kIOControlSet).byte(value).byte(value2), {.tries = call.writeTries(), .pauseMs = 5});
     });
 }
 
@@ -91,10 +89,8 @@ ZR_API int ZR_CALL ZRMACSet(int port, int /*ignored*/, int len, const unsigned c
     return withCall(port, [&](Call& call) {
         if (len < 0 || len > kMaxCount) return ZR_ERR_LENGTH;
         if (len > 0 && !data) return ZR_ERR_ARGUMENT;
-        Reply reply;
-        const Packet request = Packet(kSysSet).byte(kMacAddress).byte(len).bytes(data, static_cast<size_t>(len));
-        call.poll(request, {.tries = call.writeTries(), .pauseMs = 5}, reply);
-        return judge(reply, kSysSet);
+        return call.command(Packet(kSysSet).byte(kMacAddress).byte(len).bytes(data, static_cast<size_t>(len)),
+                            {.tries = call.writeTries(), .pauseMs = 5});
     });
 }
 

@@ -37,10 +37,8 @@ int query(Call& call, uint8_t code, int address, int count, int tcpMinimum, uint
 
 // A set in one command: address, count and the bytes.
 int fastSet(Call& call, uint8_t code, int address, int length, const uint8_t* data) {
-    Reply reply;
-    const Packet request = Packet(code).byte(address).byte(length).bytes(data, static_cast<size_t>(length));
-    call.poll(request, {.tries = call.readTries(), .pauseMs = kPauseMs}, reply);
-    return judge(reply, code);
+    return call.command(Packet(code).byte(address).byte(length).bytes(data, static_cast<size_t>(length)),
+                        {.tries = call.readTries(), .pauseMs = kPauseMs});
 }
 
 // One byte of ZRSysSet: 00 04 63, the 16-bit address, the byte; one send and

@@ -27,19 +27,18 @@ extern "C" {
 ZR_API int ZR_CALL ZRPowerOn(int port, int value) {
     return withCall(port, [&](Call& call) {
         call.flush();
-        Reply reply;
-        call.poll(Packet(kPowerOn).byte(value), {.tries = call.writeTries(), .pauseMs = 10}, reply);
-        return judge(reply, kPowerOn, {.lengthCheck = true});
+        return call.command(Packet(kPowerOn).byte(value), {.tries = call.writeTries(), .pauseMs = 10},
+                            {.lengthCheck = true});
     });
 }
 
 ZR_API int ZR_CALL ZRPowerOff(int port) {
     return withCall(port, [&](Call& call) {
         call.flush();
-        Reply reply;
-        call.poll(Packet(kPowerOff), {.tries = call.writeTries(), .pauseMs = 5}, reply);
+        const int result = call.command(Packet(kPowerOff), {.tries = call.writeTries(), .pauseMs = 5},
+                                        {.lengthCheck = true});
         call.flush();
-        return judge(reply, kPowerOff, {.lengthCheck = true});
+        return result;
     });
 }
 
@@ -60,10 +59,8 @@ ZR_API int ZR_CALL ZRPowerSet(int port, int /*ignored*/, int len, int byte1, int
     return withCall(port, [&](Call& call) {
         // The count is checked as a signed int and not sent.
         if (len > kMaxCount) return ZR_ERR_LENGTH;
-        Reply reply;
-        const Packet request = Packet(kSysSet).byte(kPowerAddress).byte(kPowerBytes).byte(byte1).byte(byte2);
-        call.poll(request, {.tries = call.writeTries(), .pauseMs = 5}, reply);
-        return judge(reply, kSysSet);
+        return call.command(Packet(kSysSet).byte(kPowerAddress).byte(kPowerBytes).byte(byte1).byte(byte2),
+                            {.tries = call.writeTries(), .pauseMs = 5});
     });
 }
 
