@@ -666,6 +666,25 @@ TEST_F(SimServer, FaultsChangeWhatGoesOnTheWire) {
     EXPECT_EQ(read(fd, &b, 1), 0);  // closed by the reader
 }
 
+TEST_F(SimServer, HeldBackRepliesKeepTheirOrderOnTheConnection) {
+    zrsim::SimulatorOptions o;
+    o.tcpAddresses = {testAddress(5)};
+    startWith(o);
+    int fd = connectTcp();
+    ASSERT_EQ(sim_->control("fault 71:split=3:times=1"), "ok");
+    ASSERT_EQ(sim_->control("fault 62:delay=40:times=1"), "ok");
+    auto a = protectedPacket(hex("00 03 71 00 00")), b = protectedPacket(hex("00 03 62 03 02"));
+    a.insert(a.end(), b.begin(), b.end());
+    ASSERT_EQ(write(fd, a.data(), a.size()), static_cast<ssize_t>(a.size()));
+    std::vector<uint8_t> expected;
+    for (const char* p : {"00 0A 71 00 0102030405060708", "00 0A 71 00 1112131415161718", "00 04 62 00 1E 1E"}) {
+        auto bytes = protectedPacket(hex(p));
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+    }
+    auto got = readUntil(fd, 1000, [&](const std::vector<uint8_t>& g) { return g.size() >= expected.size(); });
+    EXPECT_EQ(show(got), show(expected));
+}
+
 TEST_F(SimServer, ControlChannelReportsAndChangesState) {
     zrsim::SimulatorOptions o;
     o.tcpAddresses = {testAddress(3)};

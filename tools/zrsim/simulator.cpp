@@ -442,7 +442,11 @@ void Simulator::onRequest(Conn& c, const std::vector<uint8_t>& protectedPacket) 
         outs.push_back({ReaderModel::statusReply(request, static_cast<uint8_t>(fault->value)), Origin::Reply});
     else
         outs = reader.model->handle(request, monotonicMs());
-    for (const Outgoing& out : outs) sendPacket(c, out, fault ? &*fault : nullptr);
+    uint64_t id = c.id;
+    for (const Outgoing& out : outs) {
+        if (!conns_.count(id)) return;  // closed by a failed write
+        sendPacket(c, out, fault ? &*fault : nullptr);
+    }
 }
 
 std::vector<uint8_t> Simulator::wireBytes(const Conn& c, Packet packet, const Fault* fault) {
@@ -478,9 +482,10 @@ void Simulator::sendPacket(Conn& c, const Outgoing& out, const Fault* fault) {
     }
     if (fault && fault->kind == FaultKind::Drop) return;
     std::vector<uint8_t> wire = wireBytes(c, out.packet, fault);
+    uint64_t id = c.id;  // c may be destroyed by a failed write below
     int64_t now = monotonicUs();
     if (fault && fault->kind == FaultKind::Delay) {
-        timers_.push_back({now + int64_t{fault->value} * 1000, c.id, wire});
+        schedule(id, wire, now + int64_t{fault->value} * 1000);
         return;
     }
     if (fault && fault->kind == FaultKind::Split) {
@@ -491,16 +496,25 @@ void Simulator::sendPacket(Conn& c, const Outgoing& out, const Fault* fault) {
         for (size_t cut : cuts) {
             cut = std::min(cut, wire.size());
             if (cut <= from) continue;
-            std::vector<uint8_t> piece(wire.begin() + from, wire.begin() + cut);
-            if (at == now) deliver(c.id, piece);
-            else timers_.push_back({at, c.id, piece});
+            schedule(id, std::vector<uint8_t>(wire.begin() + from, wire.begin() + cut), at);
             at += int64_t{fault->value} * 1000;
             from = cut;
         }
         return;
     }
-    deliver(c.id, wire);
-    if (fault && fault->kind == FaultKind::Stale) deliver(c.id, wireBytes(c, out.packet, nullptr));
+    std::vector<uint8_t> copy = fault && fault->kind == FaultKind::Stale ? wireBytes(c, out.packet, nullptr)
+                                                                          : std::vector<uint8_t>{};
+    schedule(id, wire, now);
+    if (!copy.empty()) schedule(id, copy, now);
+}
+
+void Simulator::schedule(uint64_t id, std::vector<uint8_t> bytes, int64_t atUs) {
+    // Bytes never overtake bytes of the same connection still waiting (a
+    // delayed or split reply holds back what follows it, as on one line).
+    for (const Timer& t : timers_)
+        if (t.conn == id) atUs = std::max(atUs, t.atUs);
+    if (atUs <= monotonicUs()) deliver(id, bytes);
+    else timers_.push_back({atUs, id, std::move(bytes)});
 }
 
 void Simulator::deliver(uint64_t id, const std::vector<uint8_t>& bytes) {
@@ -554,9 +568,11 @@ void Simulator::runTimers(int64_t nowUs) {
 void Simulator::tickReaders(int64_t nowMs) {
     for (Reader& r : readers_) {
         auto outs = r.model->tick(nowMs);
-        auto it = conns_.find(r.lastConn);
-        if (outs.empty() || it == conns_.end()) continue;
-        for (const Outgoing& out : outs) sendPacket(*it->second, out, nullptr);
+        for (const Outgoing& out : outs) {
+            auto it = conns_.find(r.lastConn);
+            if (it == conns_.end()) break;
+            sendPacket(*it->second, out, nullptr);
+        }
     }
 }
 

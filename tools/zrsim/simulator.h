@@ -114,6 +114,7 @@ private:
     void onRequest(Conn& c, const std::vector<uint8_t>& protectedPacket);
     void sendPacket(Conn& c, const Outgoing& out, const Fault* fault);
     void deliver(uint64_t conn, const std::vector<uint8_t>& bytes);
+    void schedule(uint64_t conn, std::vector<uint8_t> bytes, int64_t atUs);
     void flushOut(Conn& c);
     void onUsbMessage(Conn& c, const uint8_t* bytes, size_t length);
     void onControlLine(Conn& c, const std::string& line);
