@@ -18,12 +18,18 @@
 #include <zrreader.h>
 
 /* Reports arrive a moment after the inventory starts; the inventory is
- * over when none has come for this many polls of 5 ms. */
-#define QUIET_POLLS 100
+ * over when none has come for this long. */
+#define QUIET_MS 1000
 
 static void sleep_ms(long ms) {
     struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&pause, NULL);
+}
+
+static long long now_ms(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
 }
 
 static void print_hex(const unsigned char *bytes, int count) {
@@ -53,11 +59,10 @@ int main(int argc, char **argv) {
         status = fail("ZRIdentify", result);
         goto close;
     }
-    for (int quiet = 0; quiet < QUIET_POLLS;) {
+    for (long long last = now_ms(); now_ms() - last < QUIET_MS;) {
         unsigned char report[251];
         result = ZRReport(port, report);
         if (result == ZR_NOTHING) { /* no report waiting yet */
-            ++quiet;
             sleep_ms(5);
             continue;
         }
@@ -65,7 +70,7 @@ int main(int argc, char **argv) {
             status = fail("ZRReport", result);
             goto close;
         }
-        quiet = 0;
+        last = now_ms();
         /* The report is the status byte and data: the reply length - 1 bytes. */
         int length = ZRLastReplyLength() - 1;
         printf("report: ");

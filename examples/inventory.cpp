@@ -18,8 +18,8 @@
 namespace {
 
 // Reports arrive a moment after the inventory starts; the inventory is over
-// when none has come for this many polls of 5 ms.
-constexpr int kQuietPolls = 100;
+// when none has come for this long.
+constexpr std::chrono::milliseconds kQuiet(1000);
 
 std::string hex(const uint8_t* bytes, size_t count) {
     std::string text;
@@ -43,14 +43,14 @@ int main(int argc, char** argv) {
         reader.identify(0, 0);
         std::optional<zr::TagId> firstId;
         int reports = 0;
-        for (int quiet = 0; quiet < kQuietPolls;) {
+        using Clock = std::chrono::steady_clock;
+        for (Clock::time_point last = Clock::now(); Clock::now() - last < kQuiet;) {
             std::optional<zr::Bytes> report = reader.report();  // status byte and data
             if (!report) {
-                ++quiet;
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 continue;
             }
-            quiet = 0;
+            last = Clock::now();
             ++reports;
             std::cout << "report: " << hex(report->data(), report->size()) << "\n";
             if (!firstId && report->size() >= 9) {

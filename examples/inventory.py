@@ -15,8 +15,8 @@ import time
 import zrreader
 
 # Reports arrive a moment after the inventory starts; the inventory is over
-# when none has come for this many polls of 5 ms.
-QUIET_POLLS = 100
+# when none has come for this many seconds.
+QUIET_SECONDS = 1.0
 
 
 def main(argv):
@@ -27,14 +27,13 @@ def main(argv):
         with zrreader.Reader(argv[1], argv[2]) as reader:
             reader.identify(0, 0)
             reports = []
-            quiet = 0
-            while quiet < QUIET_POLLS:
+            last = time.monotonic()
+            while time.monotonic() - last < QUIET_SECONDS:
                 report = reader.report()  # status byte and data, or None
                 if report is None:
-                    quiet += 1
                     time.sleep(0.005)
                     continue
-                quiet = 0
+                last = time.monotonic()
                 reports.append(report)
                 print("report:", report.hex())
             print(f"{len(reports)} reports")
