@@ -44,12 +44,6 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(peer.close(), ZR_OK); }
 
-    // The decoded requests (CRC removed), as hex.
-    std::vector<std::string> requestsHex() {
-        std::vector<std::string> out;
-        for (const Bytes& r : peer.requests()) out.push_back(hex(Bytes(r.begin(), r.end() - 2)));
-        return out;
-    }
 
     LinkKind kind() const { return GetParam(); }
 
@@ -76,7 +70,7 @@ TEST_P(ConfigurationOnLink, PowerAndParameters) {
     EXPECT_EQ(ZRPowerOff(peer.port()), 1);
 
     ASSERT_TRUE(peer.waitForRequests(6));
-    EXPECT_EQ(requestsHex(), (std::vector<std::string>{"00 02 60 01", "00 03 62 03 00", "00 05 63 03 02 55 56",
+    EXPECT_EQ(peer.requestsHex(), (std::vector<std::string>{"00 02 60 01", "00 03 62 03 00", "00 05 63 03 02 55 56",
                                                        "00 06 63 10 03 55 56 57", "00 03 64 04 03", "00 01 61"}));
 }
 
@@ -115,7 +109,7 @@ TEST_P(ConfigurationOnLink, IoMacAndDeviceSettings) {
     EXPECT_EQ(ZRCloseInterfere(peer.port()), 1);
 
     ASSERT_TRUE(peer.waitForRequests(8));
-    EXPECT_EQ(requestsHex(),
+    EXPECT_EQ(peer.requestsHex(),
               (std::vector<std::string>{"00 02 D2 02", "00 09 63 05 06 00 1A 2B 3C 4D 5E", "00 03 62 21 00",
                                         "00 02 67 04", "00 04 64 03 02 01", "00 04 6A 10 20 03", "00 02 6B 03",
                                         "00 01 6C"}));
@@ -127,7 +121,7 @@ TEST_P(ConfigurationOnLink, CodeSendingSendsThePacketThreeTimes) {
     const unsigned char code[2] = {0xC0, 0xDE};
     EXPECT_EQ(ZRCodeSending(peer.port(), 2, 0, code), 1);
     ASSERT_TRUE(peer.waitForRequests(3));
-    EXPECT_EQ(requestsHex(), std::vector<std::string>(3, "00 03 5F C0 DE"));
+    EXPECT_EQ(peer.requestsHex(), std::vector<std::string>(3, "00 03 5F C0 DE"));
 }
 
 TEST_P(ConfigurationOnLink, SysSetWritesByteByByteOnlyOverTheSerialLink) {
@@ -141,7 +135,7 @@ TEST_P(ConfigurationOnLink, SysSetWritesByteByByteOnlyOverTheSerialLink) {
     EXPECT_EQ(ZRSysSet(peer.port(), 0x01FF, 2, data), expected);
     if (kind() == LinkKind::Serial) {
         ASSERT_TRUE(peer.waitForRequests(2));
-        EXPECT_EQ(requestsHex(), (std::vector<std::string>{"00 04 63 01 FF AB", "00 04 63 02 00 CD"}));
+        EXPECT_EQ(peer.requestsHex(), (std::vector<std::string>{"00 04 63 01 FF AB", "00 04 63 02 00 CD"}));
     } else {
         // USB: the serial routines cannot write to the driver stand-in; TCP: nothing is sent.
         peer.replyNext(unhex("00 02 60 00"));
@@ -159,7 +153,7 @@ TEST_P(ConfigurationOnLink, NetAddrSetWritesTheTextsIntoTheNamedSectionOfTheOpen
     peer.replyNext(unhex("00 02 63 00"));
     EXPECT_EQ(ZRNetAddrSet(peer.port(), 0, "NETWORK", "192.168.1.10", "255.255.255.0", "192.168.1.1"), 1);
     ASSERT_TRUE(peer.waitForRequests(1));
-    EXPECT_EQ(requestsHex(), std::vector<std::string>{"00 0F 63 06 0C C0 A8 01 0A FF FF FF 00 C0 A8 01 01"});
+    EXPECT_EQ(peer.requestsHex(), std::vector<std::string>{"00 0F 63 06 0C C0 A8 01 0A FF FF FF 00 C0 A8 01 01"});
 
     const std::string head = before.substr(0, before.find("[NETWORK]"));
     EXPECT_EQ(fileContent(peer.configPath()), head +

@@ -22,12 +22,6 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(peer.close(), ZR_OK); }
 
-    // The decoded requests (CRC removed), as hex.
-    std::vector<std::string> requestsHex() {
-        std::vector<std::string> out;
-        for (const Bytes& r : peer.requests()) out.push_back(hex(Bytes(r.begin(), r.end() - 2)));
-        return out;
-    }
 
     bool tcp() const { return GetParam() == LinkKind::Tcp; }
 
@@ -62,7 +56,7 @@ TEST_P(MaintenanceOnLink, ListenReaderAnswersWhatTheReaderSent) {
                   tcp() ? c.tcpResult : c.result)
             << c.name;
         ASSERT_TRUE(peer.waitForRequests(1)) << c.name;
-        EXPECT_EQ(requestsHex(), std::vector<std::string>{tcp() ? c.tcpAck : c.ack}) << c.name;
+        EXPECT_EQ(peer.requestsHex(), std::vector<std::string>{tcp() ? c.tcpAck : c.ack}) << c.name;
         EXPECT_EQ(hex(first8), c.first8) << c.name;
     }
 }
@@ -85,7 +79,7 @@ TEST_P(MaintenanceOnLink, StateClockFixedNumberAndUpgrade) {
 
     EXPECT_EQ(ZRUpGrade(peer.port()), GetParam() == LinkKind::Serial ? 3 : 5);
     ASSERT_TRUE(peer.waitForRequests(4));
-    EXPECT_EQ(requestsHex(),
+    EXPECT_EQ(peer.requestsHex(),
               (std::vector<std::string>{"00 02 A0 01", "00 08 A2 26 12 08 55 56 00 09", "00 01 A4", "00 01 6B"}));
 }
 
@@ -104,7 +98,7 @@ TEST_P(MaintenanceOnLink, EasAlarmFromFlagToEnd) {
     peer.replyNext(unhex("00 04 8D 00 00 01"));
     EXPECT_EQ(ZREndEASAlarm(peer.port(), 2), 1);
     ASSERT_TRUE(peer.waitForRequests(3));
-    EXPECT_EQ(requestsHex(),
+    EXPECT_EQ(peer.requestsHex(),
               (std::vector<std::string>{"00 07 8C 02 01 55 56 04 03", "00 04 8D 02 01 00", "00 04 8D 02 00 00"}));
 }
 
@@ -124,7 +118,7 @@ TEST_P(MaintenanceOnLink, EuTestsAndFilters) {
     peer.replyNext(unhex("00 03 8F 22 01"));
     EXPECT_EQ(ZRCancelTimeFilter(peer.port()), 2003);
     ASSERT_TRUE(peer.waitForRequests(4));
-    EXPECT_EQ(requestsHex(),
+    EXPECT_EQ(peer.requestsHex(),
               (std::vector<std::string>{
                   "00 05 66 01 55 56 57", "00 03 66 01 02",
                   "00 1A 8E 00 50 51 52 53 54 55 56 57 58 59 5A 5B 55 55 55 55 55 55 55 55 55 55 55 55",

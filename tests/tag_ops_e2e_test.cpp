@@ -24,12 +24,6 @@ protected:
     // The send count of a start export for a packet of `bytes` bytes.
     int sendCount(int bytes) const { return GetParam() == LinkKind::Serial ? bytes : bytes + 2; }
 
-    // The decoded requests (CRC removed), as hex.
-    std::vector<std::string> requestsHex() {
-        std::vector<std::string> out;
-        for (const Bytes& r : peer.requests()) out.push_back(hex(Bytes(r.begin(), r.end() - 2)));
-        return out;
-    }
 
     ReaderPeer peer{GetParam()};
 };
@@ -68,7 +62,7 @@ TEST_P(TagOpsOnLink, InventoryStartsAndTheirReports) {
     EXPECT_EQ(ZRTIDCodeReport(peer.port(), out.data()), 1);
     EXPECT_EQ(hex(Bytes(out.begin(), out.begin() + 8)), "00 05 82 00 E2 00 11 EE");
 
-    EXPECT_EQ(requestsHex(), (std::vector<std::string>{"00 04 49 02 01 03", "00 08 82 01 02 03 0A 0B 0C 0D"}));
+    EXPECT_EQ(peer.requestsHex(), (std::vector<std::string>{"00 04 49 02 01 03", "00 08 82 01 02 03 0A 0B 0C 0D"}));
     out.assign(16, 0xEE);
     EXPECT_EQ(ZREpcCodeReport(peer.port(), out.data()), 0) << "no report waiting";
     EXPECT_EQ(out, Bytes(16, 0xEE));
@@ -97,7 +91,7 @@ TEST_P(TagOpsOnLink, ChunkedReadAndWriteAcrossTheLink) {
     peer.replyNext(unhex("00 02 73 00"));
     EXPECT_EQ(ZRWriteUserData(peer.port(), 1, 8, kTag.data(), data.data(), 33), 1);
 
-    const std::vector<std::string> requests = requestsHex();
+    const std::vector<std::string> requests = peer.requestsHex();
     ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(requests[0], "00 0C 72 01 01 02 03 04 05 06 07 08 C8 40");
     EXPECT_EQ(requests[1], "00 0C 72 01 01 02 03 04 05 06 07 08 08 24") << "the address wraps to 8";

@@ -71,12 +71,6 @@ void writeAll(int fd, const Bytes& bytes, bool socket) {
     }
 }
 
-Bytes linkFrame(const Bytes& packet) {
-    Bytes frame(link::maxLinkFrameLength(packet.size()));
-    frame.resize(link::buildLinkFrame(packet.data(), packet.size(), frame.data()));
-    return frame;
-}
-
 struct Client {
     int fd = -1;
     link::TcpPacketDecoder tcpDecoder;
@@ -347,7 +341,7 @@ int ReaderPeer::open() {
 int ReaderPeer::close() { return ZRClose(&s_->port); }
 
 void ReaderPeer::replyNext(const Bytes& packet) {
-    replyNextRaw(s_->kind == link::LinkKind::Tcp ? withCrc(packet) : linkFrame(withCrc(packet)));
+    replyNextRaw(s_->kind == link::LinkKind::Tcp ? withCrc(packet) : link::linkFrameOf(packet));
 }
 
 void ReaderPeer::replyNextRaw(const Bytes& wireBytes) {
@@ -356,7 +350,7 @@ void ReaderPeer::replyNextRaw(const Bytes& wireBytes) {
 }
 
 void ReaderPeer::sendNow(const Bytes& packet) {
-    sendRaw(s_->kind == link::LinkKind::Tcp ? withCrc(packet) : linkFrame(withCrc(packet)));
+    sendRaw(s_->kind == link::LinkKind::Tcp ? withCrc(packet) : link::linkFrameOf(packet));
 }
 
 void ReaderPeer::sendRaw(const Bytes& wireBytes) {
@@ -367,6 +361,12 @@ void ReaderPeer::sendRaw(const Bytes& wireBytes) {
 Bytes ReaderPeer::received() const {
     std::lock_guard<std::mutex> guard(s_->lock);
     return s_->received;
+}
+
+std::vector<std::string> ReaderPeer::requestsHex() const {
+    std::vector<std::string> out;
+    for (const Bytes& r : requests()) out.push_back(hex(Bytes(r.begin(), r.end() - 2)));
+    return out;
 }
 
 std::vector<Bytes> ReaderPeer::requests() const {

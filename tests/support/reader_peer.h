@@ -81,6 +81,8 @@ public:
 
     Bytes received() const;
     std::vector<Bytes> requests() const;
+    // The decoded requests without their CRC, as hex ("00 01 6C").
+    std::vector<std::string> requestsHex() const;
     // Waits until at least `count` requests have been decoded.
     bool waitForRequests(size_t count, int timeoutMs = 3000);
     // Forgets what was received so far (not the queued replies).
