@@ -82,8 +82,9 @@ protected:
     // reports arrive a moment after the start command went out).
     template <class F>
     int collect(F&& report, int nothing = 0) {
-        int r = nothing;
-        for (int i = 0; i < 100 && (r = report()) == nothing; ++i)
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        int r;
+        while ((r = report()) == nothing && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(3));
         return r;
     }
