@@ -179,7 +179,7 @@ uint64_t Simulator::addConn(int fd, Kind kind, size_t reader, std::string label)
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = c->id;
-    epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return 0;
     uint64_t id = c->id;
     conns_[id] = std::move(c);
     return id;
@@ -284,7 +284,10 @@ bool Simulator::openUsb(std::string& error) {
 }
 
 bool Simulator::openControl(std::string& error) {
-    if (options_.controlStdin) addConn(0, Kind::Stdin, 0, "stdin");
+    if (options_.controlStdin && addConn(0, Kind::Stdin, 0, "stdin") == 0) {
+        error = "standard input cannot be watched for control lines (a regular file?)";
+        return false;
+    }
     if (options_.controlSocket.empty()) return true;
     sockaddr_un sa{};
     sa.sun_family = AF_UNIX;
@@ -349,7 +352,10 @@ void Simulator::accept(Conn& listener) {
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         }
         std::string label = listener.label + " #" + std::to_string(nextId_);
-        addConn(fd, kind, listener.reader, label);
+        if (addConn(fd, kind, listener.reader, label) == 0) {
+            close(fd);
+            continue;
+        }
         if (options_.verbose) logLine("open " + label);
     }
 }
@@ -567,6 +573,7 @@ void Simulator::runTimers(int64_t nowUs) {
 
 void Simulator::tickReaders(int64_t nowMs) {
     for (Reader& r : readers_) {
+        if (!conns_.count(r.lastConn)) continue;  // no host to send to: nothing is due
         auto outs = r.model->tick(nowMs);
         for (const Outgoing& out : outs) {
             auto it = conns_.find(r.lastConn);
