@@ -535,8 +535,12 @@ protected:
 TEST_F(SimServer, PtyAnswersALinkFrameWithAFramedReply) {
     zrsim::SimulatorOptions o;
     o.pty = true;
+    o.ptyLink = "/tmp/zrsim-test-tty-" + std::to_string(getpid());
     startWith(o);
-    int fd = open(sim_->ptyPath().c_str(), O_RDWR | O_NOCTTY);
+    char target[256] = {};
+    ASSERT_GT(readlink(o.ptyLink.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), sim_->ptyPath());
+    int fd = open(o.ptyLink.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     fds_.push_back(fd);
     // 0x56 in the data exercises the stuffing both ways.
@@ -549,6 +553,8 @@ TEST_F(SimServer, PtyAnswersALinkFrameWithAFramedReply) {
     auto expected = linkFrame(hex("00 05 72 00 00 55 56"));
     reply = readUntil(fd, 1000, [&](const std::vector<uint8_t>& g) { return g.size() >= expected.size(); });
     EXPECT_EQ(show(reply), show(expected));
+    sim_->stop();
+    EXPECT_NE(access(o.ptyLink.c_str(), F_OK), 0);  // the link goes with the simulator
 }
 
 TEST_F(SimServer, TcpAnswersWithTheProtectedReplyAndPushesReports) {
