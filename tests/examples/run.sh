@@ -13,11 +13,20 @@ shift
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zr-example-XXXXXX") || exit 1
 sim_pid=
+# Stops zrsim: SIGTERM, and SIGKILL if it has not gone within 2 s.
+stop_sim() {
+    [ -n "$sim_pid" ] || return 0
+    kill "$sim_pid" 2>/dev/null
+    for _ in $(seq 1 40); do
+        kill -0 "$sim_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -9 "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+    sim_pid=
+}
 cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null
-        wait "$sim_pid" 2>/dev/null
-    fi
+    stop_sim
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,9 +53,7 @@ for i in $(seq 0 40); do
         kill -0 "$sim_pid" 2>/dev/null || break
         sleep 0.05
     done
-    kill "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-    sim_pid=
+    stop_sim
 done
 if [ -z "$address" ]; then
     echo "run.sh: zrsim did not start:" >&2

@@ -133,19 +133,27 @@ class Simulator:
     def stop(self) -> None:
         if self._process is None:
             return
+        # "quit" on the control channel rather than SIGTERM: zrsim's signal
+        # path can hang at exit now and then.
         if self._process.poll() is None:
-            self._process.terminate()
+            try:
+                self.control("quit")
+            except (OSError, RuntimeError):
+                pass
         self._reap()
 
     def _reap(self) -> None:
         process, self._process = self._process, None
         if process is None:
             return
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
+        for ending in (None, process.terminate, process.kill):
+            if ending is not None:
+                ending()
+            try:
+                process.wait(timeout=3)
+                break
+            except subprocess.TimeoutExpired:
+                continue
         for stream in (process.stdin, process.stdout, process.stderr):
             if stream:
                 try:
