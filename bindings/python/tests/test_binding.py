@@ -5,8 +5,10 @@ from __future__ import annotations
 import ctypes
 import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 
 import zrreader
@@ -126,6 +128,23 @@ class LibraryLookup(unittest.TestCase):
             "/nonexistent/libzrreader.so.1",
         )
         self.assertIn("not found: ZRREADER_LIBRARY=/nonexistent/libzrreader.so.1", result.stdout, result.stderr)
+
+    def test_a_library_beside_the_package_is_found_without_the_variable(self) -> None:
+        path = os.environ.get("ZRREADER_LIBRARY")
+        if not path:
+            self.skipTest("ZRREADER_LIBRARY not set")
+        folder = tempfile.mkdtemp(prefix="zrreader-py-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        package = os.path.join(folder, "zrreader")
+        shutil.copytree(os.path.dirname(zrreader.__file__), package)
+        shutil.copy(path, os.path.join(package, "libzrreader.so.1"))
+        env = {k: v for k, v in os.environ.items() if k not in ("ZRREADER_LIBRARY", "LD_LIBRARY_PATH")}
+        env["PYTHONPATH"] = folder
+        result = subprocess.run(
+            [sys.executable, "-c", "import zrreader\nprint(zrreader.library()._name)"],
+            env=env, capture_output=True, text=True, timeout=60,
+        )
+        self.assertEqual(result.stdout.strip(), os.path.join(package, "libzrreader.so.1"), result.stderr)
 
     def test_the_explicit_path_is_the_one_loaded(self) -> None:
         path = os.environ.get("ZRREADER_LIBRARY")
