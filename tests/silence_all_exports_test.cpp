@@ -45,8 +45,11 @@ TEST_P(SilentReader, EveryExportEndsWithItsNoReplyResultWithinItsTries) {
         zr::test::FakeReader reader(GetParam(), kReadTries, kWriteTries);
         const int result = e.call(reader.port());
         const int expected = silentResult(e.name, GetParam());
-        if (expected == kSendCount) EXPECT_GT(result, 0) << e.name << ": the send count";
-        else EXPECT_EQ(result, expected) << e.name;
+        if (expected == kSendCount) {
+            EXPECT_GT(result, 0) << e.name << ": the send count";
+        } else {
+            EXPECT_EQ(result, expected) << e.name;
+        }
 
         // Pauses: at most 10 x read tries (the EAS end) or three rounds of
         // the write tries (code sending), each at most 50 ms.
@@ -57,8 +60,9 @@ TEST_P(SilentReader, EveryExportEndsWithItsNoReplyResultWithinItsTries) {
         for (int p : pauses) EXPECT_TRUE(p >= 5 && p <= 50) << e.name << ": pause " << p;
         // ZRSysSet writes through the serial routines whatever the link, so
         // only a serial fake sees it.
-        if (std::string(e.name) != "ZRSysSet" || GetParam() == LinkKind::Serial)
+        if (std::string(e.name) != "ZRSysSet" || GetParam() == LinkKind::Serial) {
             EXPECT_GE(reader.log().sent.size() + reader.log().receives, 1u) << e.name << " never used the link";
+        }
 
         reader.reply({0x00, 0x04, 0x62, 0x00, 0x0A, 0x0B});
         unsigned char power[2] = {};
