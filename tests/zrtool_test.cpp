@@ -90,11 +90,17 @@ public:
         error = "zrsim did not start: " + readFile(folder + "/zrsim.err");
         return false;
     }
+    // SIGTERM, then SIGKILL if it has not ended within two seconds.
     void stop() {
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
         int status = 0;
-        waitpid(pid_, &status, 0);
+        for (int i = 0; i < 200 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (waitpid(pid_, &status, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+        }
         pid_ = -1;
     }
     ~SimulatorProcess() { stop(); }
