@@ -84,7 +84,7 @@ ZR_API int ZR_CALL ZRSetReaderfixNO(int port, int number) {
     });
 }
 
-// The second argument is kept for callers of the original signature and not
+// The second argument is kept for callers of the two-argument signature and not
 // read; ZRGetReaderfixNOEx delivers the number itself.
 ZR_API int ZR_CALL ZRGetReaderfixNO(int port, int /*second*/) {
     return withCall(port, [&](Call& call) {

@@ -21,7 +21,7 @@ constexpr Text kTexts[] = {
     {ZR_ERR_FAMILY, "unknown reader family code"},
     {ZR_ERR_ALREADY_OPEN, "the port handle is already open (set it to -1 before opening)"},
     {ZR_ERR_CONFIG, "port type, serial device or host address missing in the configuration"},
-    {ZR_ERR_CONNECT_TIMEOUT, "the TCP connection to the reader was not established within 10 seconds"},
+    {ZR_ERR_CONNECT_TIMEOUT, "the TCP connection to the reader was refused or not established within 10 seconds"},
     {ZR_ERR_OPEN, "the link could not be opened (device missing or busy, or socket set-up failed)"},
     {ZR_ERR_LENGTH, "a length argument out of range"},
     {ZR_ERR_UNKNOWN_STATUS, "the reader answered with an unknown status, or the reply belongs to another command"},

@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
     std::thread([&sim, signals] {
         int received = 0;
         sigwait(&signals, &received);
-        sim.stop();
+        sim.requestStop();  // the main thread joins the server thread in wait()
     }).detach();
     sim.wait();
     sim.stop();

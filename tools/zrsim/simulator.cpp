@@ -132,12 +132,16 @@ bool Simulator::start(std::string& error) {
     return true;
 }
 
-void Simulator::stop() {
+void Simulator::requestStop() {
     stopRequested_ = true;
     if (wake_ >= 0) {
         uint64_t one = 1;
         (void)!write(wake_, &one, sizeof one);
     }
+}
+
+void Simulator::stop() {
+    requestStop();
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
     closeAll();
     running_ = false;

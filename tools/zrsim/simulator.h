@@ -50,6 +50,9 @@ public:
     bool start(std::string& error);
     // Stops the thread and closes every link; idempotent.
     void stop();
+    // Asks the thread to stop without waiting for it (safe from a signal
+    // thread while another thread is in wait()).
+    void requestStop();
     // Blocks until stop() or a "quit" on the control channel.
     void wait();
     bool running() const { return running_; }

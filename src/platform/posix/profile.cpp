@@ -1,5 +1,5 @@
-// Profile (INI) files, read and written the way the private-profile services
-// of the reader's original platform treat them:
+// Profile (INI) files, read and written the way the Windows private-profile
+// services treat them:
 //   - section and key names match case-insensitively, blanks and tabs around
 //     them trimmed;
 //   - the value is trimmed of blanks and tabs, then loses one pair of

@@ -68,7 +68,7 @@ int serialOpen(const std::string& device, uint32_t baud) {
         cfsetispeed(&tio, speed);
         cfsetospeed(&tio, speed);
     }
-    // As on the original platform the set-up results are not checked: a
+    // As on Windows, the set-up results are not checked: a
     // speed the device refuses leaves the port at its old speed.
     tcsetattr(fd, TCSANOW, &tio);
     int flags = fcntl(fd, F_GETFL);
