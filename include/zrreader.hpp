@@ -626,13 +626,15 @@ public:
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    // ZRClose: closes now; throws ZR_ERR_CLOSE when the link could not be
-    // closed (the handle is given up either way). Nothing happens when closed.
+    // ZRClose: closes now; throws ZR_ERR_CLOSE (or ZR_NOTHING for an unknown
+    // port type) when the link could not be closed. The Reader then keeps its
+    // handle, still open, so close() can be called again (the destructor makes
+    // one last attempt). Nothing happens when closed.
     void close() {
         if (!isOpen()) return;
         const int result = ZRClose(&port_);
-        port_ = ZR_CLOSED_HANDLE;
-        if (result != ZR_OK) throw Error(result, "ZRClose");
+        if (result == ZR_CLOSED) port_ = ZR_CLOSED_HANDLE;  // the library no longer knows it
+        if (result != ZR_OK && result != ZR_CLOSED) throw Error(result, "ZRClose");
     }
 
     // Gives up ownership: returns the handle, which the caller then closes.
