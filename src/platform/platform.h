@@ -5,8 +5,9 @@
 // posix/ implements them for Linux; a Windows implementation provides the
 // same functions with the platform's own calls.
 //
-// Handles are plain ints: a file descriptor (serial device, USB device) or a
-// socket descriptor. -1 is never a valid handle.
+// Handles are plain ints: on Linux a file descriptor (serial device, USB
+// device) or a socket descriptor; on Windows a HANDLE or SOCKET, whose low
+// 32 bits are significant, kept sign-extended. -1 is never a valid handle.
 //
 // Every wait and read here survives interrupted system calls: it is resumed
 // for the time that is left, neither shortened nor lengthened.
@@ -33,7 +34,8 @@ std::string profileRead(const std::string& path, const std::string& section, con
 // Sets `key` in `section` to `value`: replaces an existing key's value, adds
 // the key at the end of its section, or adds the section at the end of the
 // file. Every other line stays byte for byte. The file is replaced
-// atomically (temporary file in the same folder, then rename). False when
+// atomically on Linux (temporary file in the same folder, then rename; on
+// Windows the platform's profile writer updates it in place). False when
 // the file could not be written.
 bool profileWrite(const std::string& path, const std::string& section, const std::string& key,
                   const std::string& value);
@@ -122,7 +124,7 @@ int socketClose(int socket);
 
 // ---- Handles and time --------------------------------------------------------
 
-// Closes a file descriptor of a serial or USB device; true on success.
+// Closes the handle of a serial or USB device; true on success.
 bool handleClose(int handle);
 
 // Sleeps `ms` milliseconds, resuming after interrupted sleeps.
