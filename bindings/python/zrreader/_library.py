@@ -15,6 +15,7 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import os
+import sys
 import threading
 from ctypes import POINTER, c_char_p, c_int, c_ubyte, c_void_p
 from typing import Dict, List, Optional, Sequence, Tuple
@@ -28,8 +29,14 @@ _BESIDE = (_SONAME, "libzrreader.so")
 _bytes_p = POINTER(c_ubyte)
 _int_p = POINTER(c_int)
 
+# The exports use __stdcall on Windows (the same as the C convention on 64-bit
+# Windows) and the platform's C convention elsewhere.
+_WINDOWS = sys.platform == "win32"
+_Loader = ctypes.WinDLL if _WINDOWS else ctypes.CDLL  # type: ignore[attr-defined]
+_FUNCTYPE = ctypes.WINFUNCTYPE if _WINDOWS else ctypes.CFUNCTYPE  # type: ignore[attr-defined]
+
 #: The trace callback type: (user, direction, link, bytes, length) -> None.
-TRACE_CALLBACK = ctypes.CFUNCTYPE(None, c_void_p, c_int, c_char_p, _bytes_p, c_int)
+TRACE_CALLBACK = _FUNCTYPE(None, c_void_p, c_int, c_char_p, _bytes_p, c_int)
 
 #: Return type and argument types of every export of zrreader.h, in the
 #: header's order. "byte" arguments are plain ints, as in C.
@@ -163,7 +170,7 @@ def _open(candidates: Sequence[str]) -> ctypes.CDLL:
     explicit = os.environ.get(LIBRARY_ENV, "")
     for candidate in candidates:
         try:
-            library = ctypes.CDLL(candidate)
+            library = _Loader(candidate)
         except OSError as error:
             # A library named explicitly must load: falling back to another
             # copy would hide a wrong path.
