@@ -146,6 +146,32 @@ TEST(TcpReassembly, OversizedLengthsAreDroppedAndTheStreamResynchronised) {
     }
 }
 
+TEST(TcpReassembly, APacketBegunByTheDrainIsNotDeliveredPastASmallerCapacity) {
+    // A late reply that fits the drain (1024) but not the packet receiver
+    // (100): the drain takes its first bytes and gives up on the silence
+    // behind them; the packet receiver then meets the rest of it.
+    const Bytes big = replyOfLength(150);
+    for (size_t firstPiece : {size_t{2}, size_t{3}, size_t{40}, big.size() - 1}) {
+        SCOPED_TRACE(firstPiece);
+        ScriptedStream s;
+        s.chunks.emplace_back(big.begin(), big.begin() + static_cast<long>(firstPiece));
+        TcpReassembly r;
+        uint8_t drain[kTcpDrainCapacity];
+        ASSERT_EQ(TcpReceiveRetry(r, s, drain, kTcpDrainCapacity), 0);
+        ASSERT_EQ(r.state, 2);
+
+        s.chunks.emplace_back(big.begin() + static_cast<long>(firstPiece), big.end());
+        s.chunks.push_back(unhex("00 02 71 14 26 56"));
+        Bytes dest(kTcpReceiveCapacity + 64, 0xEE);
+        int delivered = 0;
+        for (int i = 0; i < 30 && delivered == 0; ++i) delivered = TcpReassemble(r, s, dest.data(), kTcpReceiveCapacity);
+        for (size_t i = kTcpReceiveCapacity; i < dest.size(); ++i) ASSERT_EQ(dest[i], 0xEE) << i;
+        EXPECT_EQ(delivered, 6);
+        EXPECT_EQ(hex(dest.data(), 6), "00 02 71 14 26 56");
+        EXPECT_TRUE(s.chunks.empty());
+    }
+}
+
 TEST(TcpReceiveRetry, GivesUpAfterThirtyQuietSteps) {
     ScriptedStream s;
     TcpReassembly r;

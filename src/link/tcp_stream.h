@@ -40,21 +40,22 @@ inline int tcpDeliver(TcpReassembly& r, uint8_t* dest) {
     return total;
 }
 
-// The length field is complete (count 2): either collect the body or, when
-// the packet cannot be held, drop it as it arrives.
-inline void tcpLengthKnown(TcpReassembly& r, int capacity) {
+// The length field is complete (count 2): the body comes next.
+inline void tcpLengthKnown(TcpReassembly& r) {
     r.announced = static_cast<uint16_t>(256 * r.buffer[0] + r.buffer[1]);
     r.state = 2;
     r.count = 2;
-    const int total = r.announced + 4;
-    const int limit = std::min<int>(capacity, static_cast<int>(sizeof r.buffer));
-    r.discarding = total > limit ? static_cast<uint32_t>(r.announced + 2) : 0;
 }
 
 // Receives more of the packet whose length is known. Keeps whatever part of
-// the body arrives; delivers once the packet is whole.
+// the body arrives; delivers once the packet is whole. A packet that does not
+// fit the reassembly buffer or this step's destination is dropped as it
+// arrives, also one that a step with a larger destination began (the drain
+// takes 1024 bytes, the packet receiver 100).
 template <class Recv>
-int tcpCollectBody(TcpReassembly& r, Recv& recv, uint8_t* dest) {
+int tcpCollectBody(TcpReassembly& r, Recv& recv, uint8_t* dest, int capacity) {
+    const int limit = std::min<int>(capacity, static_cast<int>(sizeof r.buffer));
+    if (r.discarding == 0 && r.announced + 4 > limit) r.discarding = static_cast<uint32_t>(r.announced + 4 - r.count);
     if (r.discarding > 0) {
         // An oversized packet: its bytes go through the reassembly buffer
         // and are dropped; the next length field starts a new packet.
@@ -95,17 +96,17 @@ int TcpReassemble(TcpReassembly& r, Recv&& recv, uint8_t* dest, int capacity) {
                 r.count = 1;
                 return 0;
             }
-            detail::tcpLengthKnown(r, capacity);
-            return detail::tcpCollectBody(r, recv, dest);
+            detail::tcpLengthKnown(r);
+            return detail::tcpCollectBody(r, recv, dest, capacity);
         }
         case 1: {
             const int got = recv(r.buffer + 1, 1);
             if (got != 1) return got;
-            detail::tcpLengthKnown(r, capacity);
-            return detail::tcpCollectBody(r, recv, dest);
+            detail::tcpLengthKnown(r);
+            return detail::tcpCollectBody(r, recv, dest, capacity);
         }
         default:
-            return detail::tcpCollectBody(r, recv, dest);
+            return detail::tcpCollectBody(r, recv, dest, capacity);
     }
 }
 
