@@ -218,6 +218,12 @@ TEST(SysSet, TcpAndEmptyCountsReturnZeroWithNothingSent) {
         EXPECT_EQ(ZRSysSet(reader.port(), 0, 2, kData.data()), 0);
         EXPECT_TRUE(reader.log().events.empty());
     }
+    {
+        // Over TCP the data is never read, so a NULL pointer changes nothing.
+        FakeReader reader(LinkKind::Tcp);
+        EXPECT_EQ(ZRSysSet(reader.port(), 0, 2, nullptr), 0);
+        EXPECT_TRUE(reader.log().events.empty());
+    }
     for (LinkKind kind : {LinkKind::Serial, LinkKind::Usb, LinkKind::Tcp}) {
         for (int len : {0, -1}) {
             FakeReader reader(kind);

@@ -99,8 +99,9 @@ ZR_API int ZR_CALL ZRTagQuery(int port, int address, int len, unsigned char* out
 ZR_API int ZR_CALL ZRSysSet(int port, int address, int len, const unsigned char* data) {
     return withCall(port, [&](Call& call) {
         if (len > kMaxSysCount) return ZR_ERR_LENGTH;
-        if (len > 0 && !data) return ZR_ERR_ARGUMENT;
+        // Over TCP, or with nothing to write, the data is never read.
         if (call.kind() == link::LinkKind::Tcp || len <= 0) return ZR_NOTHING;
+        if (!data) return ZR_ERR_ARGUMENT;
         // Every byte is sent whatever became of the ones before; the first
         // byte that did not succeed decides the result.
         int result = ZR_OK;
