@@ -201,6 +201,33 @@ TEST_P(DeviceOpenClose, AReusedDescriptorNumberIsNotClosedByTheEntryItReplaces) 
     *peer.portPointer() = ZR_CLOSED_HANDLE;  // that number is closed now
 }
 
+// A host that closed its standard input (as daemons do) leaves descriptor 0
+// free for the next open. The device routines refuse handle 0, so the
+// opened device must not be handed out under that number.
+TEST_P(DeviceOpenClose, ADeviceOpenedWhileDescriptorZeroIsFreeStillWorks) {
+    ReaderPeer peer(GetParam());
+    int handle = ZR_CLOSED_HANDLE, opened = 0, sent = 0, closed = 0;
+    {
+        // No assertions in here: descriptor 0 must be restored on every path.
+        const int savedStdin = fcntl(0, F_DUPFD_CLOEXEC, 3);
+        if (savedStdin >= 0) close(0);
+        opened = peer.open();
+        handle = peer.port();
+        sent = opened == ZR_OK ? ZRReset(handle) : 0;
+        closed = peer.close();
+        if (savedStdin >= 0) {
+            dup2(savedStdin, 0);
+            close(savedStdin);
+        }
+    }
+    ASSERT_EQ(opened, ZR_OK);
+    EXPECT_NE(handle, 0);
+    EXPECT_EQ(sent, GetParam() == LinkKind::Serial ? 3 : 5);
+    EXPECT_EQ(closed, ZR_OK);
+    ASSERT_TRUE(peer.waitForRequests(1));
+    EXPECT_EQ(peer.requestsHex().front(), "00 01 6C");
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, DeviceOpenClose, ::testing::Values(LinkKind::Serial, LinkKind::Usb),
                          [](const auto& info) { return std::string(zr::link::linkKindName(info.param)); });
 INSTANTIATE_TEST_SUITE_P(Links, OpenCloseOnLink, ::testing::Values(LinkKind::Tcp, LinkKind::Serial, LinkKind::Usb),

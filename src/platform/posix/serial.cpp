@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/platform.h"
+#include "platform/posix/wait.h"
 
 namespace zr::platform {
 namespace {
@@ -43,6 +44,7 @@ int serialOpen(const std::string& device, uint32_t baud) {
         // O_NONBLOCK only so that the open does not wait for a carrier.
         fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
+    fd = posix::aboveStandardStreams(fd);
     if (fd < 0) return -1;
     termios tio {};
     // Exclusive use: an advisory lock (holds against every process, root

@@ -94,7 +94,7 @@ std::vector<std::string> usbDevices() {
     return devices;
 }
 
-int usbOpen(const std::string& devicePath) { return connectDevice(devicePath); }
+int usbOpen(const std::string& devicePath) { return posix::aboveStandardStreams(connectDevice(devicePath)); }
 
 bool usbControl(int handle, uint32_t code, const uint8_t* in, size_t inLength, uint8_t* out, size_t outCapacity,
                 size_t* outCount) {

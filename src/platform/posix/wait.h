@@ -13,4 +13,11 @@ namespace zr::platform::posix {
 // -1 error.
 int pollFor(int fd, short events, int64_t timeoutMicros, short* revents);
 
+// A serial or USB device opened while the host had closed a standard stream
+// would get its number, and the serial and USB routines refuse handle 0.
+// Moves such an `fd` to the lowest free number from 3 on (close-on-exec) and
+// closes the original. Other numbers are returned as they are; -1 when the
+// move failed.
+int aboveStandardStreams(int fd);
+
 }  // namespace zr::platform::posix
