@@ -12,12 +12,12 @@
  *     unless the export's comment names another code.
  *
  * Port handles
- *   The port handle is an int the caller owns. Set it to -1 (ZR_CLOSED)
+ *   The port handle is an int the caller owns. Set it to -1 (ZR_CLOSED_HANDLE)
  *   before the first ZROpen. ZROpen stores the handle of the opened link in
  *   it: the file descriptor (Windows: the handle) of the serial device or USB
  *   device, or the socket of the TCP connection. The library keeps a registry of the
  *   handles it opened and the link each was opened on. Every export refuses
- *   with ZR_ERR_CLOSED (-1), touching no descriptor, a handle that the library
+ *   with ZR_CLOSED (-1), touching no descriptor, a handle that the library
  *   did not open, one it has closed, or one opened on another link than the
  *   port type of the latest ZROpen selects.
  *
