@@ -364,6 +364,29 @@ TEST(Sockets, ATextThatIsNoDottedAddressNeverConnects) {
     }
 }
 
+// "0" (what a missing ZR_HOST_NAME reads as) and 0.0.0.0 name no reader.
+// Linux would take that destination as this machine and reach whatever
+// listens there.
+TEST(Sockets, TheUnspecifiedAddressNeverConnects) {
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof(address);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const uint16_t port = ntohs(address.sin_port);
+    for (const char* host : {"0", "0.0.0.0"}) {
+        int s = platform::socketCreate();
+        platform::socketConnectStart(s, host, port);
+        EXPECT_EQ(platform::socketWaitWritable(s, 100), platform::kWaitTimeout) << host;
+        platform::socketClose(s);
+    }
+    close(listener);
+}
+
 TEST(Sockets, SendingToAClosedPeerRaisesNoSignal) {
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);

@@ -100,7 +100,8 @@ int socketCreate();
 
 // Starts a non-blocking connect to the dotted IPv4 address `host` (never
 // looked up as a name), `port`. The immediate result is not reported: an
-// address that is not dotted decimal yields a connect that never completes.
+// address that is not dotted decimal, or is 0.0.0.0, yields a connect that
+// never completes.
 void socketConnectStart(int socket, const std::string& host, uint16_t port);
 
 // Waits up to `ms` for the socket to become writable, which here means

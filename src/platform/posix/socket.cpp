@@ -51,8 +51,10 @@ void socketConnectStart(int socket, const std::string& host, uint16_t port) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     // Dotted forms only (inet_aton accepts the same forms as inet_addr);
-    // names are never looked up.
-    if (inet_aton(host.c_str(), &address.sin_addr) == 0) {
+    // names are never looked up. The unspecified address 0.0.0.0 ("0" is
+    // what a missing host key reads as) is no reader: Linux would connect
+    // it to whatever listens on this machine.
+    if (inet_aton(host.c_str(), &address.sin_addr) == 0 || address.sin_addr.s_addr == htonl(INADDR_ANY)) {
         markUnstarted(socket, Unstarted::NeverConnects);
         return;
     }
