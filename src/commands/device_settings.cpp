@@ -54,7 +54,7 @@ ZR_API int ZR_CALL ZRGetDeviceClass(int port, int* out) {
         const int result = judge(reply, kSysQuery);
         // Reply bytes 4..7 in memory order (byte 4 at the lowest address).
         // The library's own device class is not changed.
-        if (result == ZR_OK) std::memcpy(out, reply.bytes + 4, kDeviceClassBytes);
+        if (result == ZR_OK) copyPacketData(reply, 4, kDeviceClassBytes, reinterpret_cast<uint8_t*>(out));
         return result;
     });
 }
@@ -98,7 +98,7 @@ ZR_API int ZR_CALL ZRGetInterfere(int port, unsigned char* out) {
         const Packet request = Packet(interfereCode(kGetInterfere)).byte(call.settings().antennaControl);
         const int result = pollByLength(call, request, 9, reply);
         // The first data byte is skipped; the setting is the next two.
-        if (result == ZR_OK) copyOut(reply, 5, 2, out);
+        if (result == ZR_OK) copyPacketData(reply, 5, 2, out);
         return result;
     });
 }

@@ -80,7 +80,7 @@ ZR_API int ZR_CALL ZRIOControlQuery(int port, int value, unsigned char* out) {
         Reply reply;
         call.poll(Packet(kIOControlQuery).byte(value), {.tries = call.readTries(), .pauseMs = 10}, reply);
         const int result = judge(reply, kIOControlQuery);
-        if (result == ZR_OK) copyOut(reply, 4, 1, out);
+        if (result == ZR_OK) copyPacketData(reply, 4, 1, out);
         return result;
     });
 }

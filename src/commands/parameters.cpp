@@ -31,7 +31,7 @@ int query(Call& call, uint8_t code, int address, int count, int tcpMinimum, uint
     call.poll(Packet(code).byte(address).byte(count),
               {.tries = call.readTries(), .pauseMs = kPauseMs, .tcpMinimum = tcpMinimum}, reply);
     const int result = judge(reply, code);
-    if (result == ZR_OK) copyOut(reply, 4, count, out);
+    if (result == ZR_OK) copyPacketData(reply, 4, count, out);
     return result;
 }
 

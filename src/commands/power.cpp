@@ -50,7 +50,7 @@ ZR_API int ZR_CALL ZRFreqQuery(int port, int address, int len, unsigned char* ou
         Reply reply;
         call.poll(Packet(kSysQuery).byte(address).byte(0), {.tries = call.readTries(), .pauseMs = 10}, reply);
         const int result = judge(reply, kSysQuery);
-        if (result == ZR_OK) copyOut(reply, 0, kFreqBlockBytes, out);
+        if (result == ZR_OK) copyPacketData(reply, 0, kFreqBlockBytes, out);
         return result;
     });
 }
@@ -71,7 +71,7 @@ ZR_API int ZR_CALL ZRPowerQuery(int port, int /*ignored*/, int len, unsigned cha
         Reply reply;
         call.poll(Packet(kSysQuery).byte(kPowerAddress).byte(0), {.tries = call.readTries(), .pauseMs = 20}, reply);
         const int result = judge(reply, kSysQuery);
-        if (result == ZR_OK) copyOut(reply, 4, len, out);
+        if (result == ZR_OK) copyPacketData(reply, 4, len, out);
         return result;
     });
 }
