@@ -10,7 +10,6 @@
 
 #include <fstream>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,6 +39,22 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+// Four decimal numbers of 1 to 3 digits joined by dots.
+bool dottedAddress(const std::string& text) {
+    int parts = 0, digits = 0;
+    for (char c : text) {
+        if (c >= '0' && c <= '9') {
+            if (++digits > 3) return false;
+        } else if (c == '.' && digits > 0 && parts < 3) {
+            ++parts;
+            digits = 0;
+        } else {
+            return false;
+        }
+    }
+    return parts == 3 && digits > 0;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -63,7 +78,6 @@ TEST(NetAddrCrash, AKilledWriterNeverLeavesTheFileTruncated) {
     const std::string path = std::string(dir) + "/reader.ini";
     { std::ofstream(path) << kOriginal; }
     const std::vector<std::string> original = lines(kOriginal);
-    const std::regex address(R"(^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$)");
 
     std::mt19937 rng(5);
     std::uniform_int_distribution<int> killAfterUs(0, 20000);
@@ -89,7 +103,7 @@ TEST(NetAddrCrash, AKilledWriterNeverLeavesTheFileTruncated) {
             }
             const std::string key = original[i].substr(0, original[i].find('=') + 1);
             ASSERT_EQ(now[i].rfind(key, 0), 0u) << "round " << round << ": " << now[i];
-            EXPECT_TRUE(std::regex_match(now[i].substr(key.size()), address)) << "round " << round << ": " << now[i];
+            EXPECT_TRUE(dottedAddress(now[i].substr(key.size()))) << "round " << round << ": " << now[i];
         }
     }
     EXPECT_GT(killedWhileRunning, 90);
