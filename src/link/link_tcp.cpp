@@ -27,13 +27,19 @@ public:
     void flush() override {}
 
     // Waits up to 500 ms for the connection to be writable, then closes it.
-    // Not active: nothing to close. An error or time-out leaves it open.
-    // TcpClose releases the connection whatever the close returned, so the
-    // link never touches it again.
+    // Not active: nothing to close. A time-out leaves it open (it may still
+    // drain). A socket error means the reader dropped or reset the
+    // connection, which can never become writable again: it is released
+    // too, or the handle and its socket could never be closed. TcpClose
+    // releases the connection whatever the close returned, so the link
+    // never touches it again.
     int close() override {
         if (!connection_) return kLinkClosed;
         switch (TcpWaitWritable(*connection_, kCloseWaitMs)) {
             case 0:
+                return kLinkClosed;
+            case 1:
+                TcpClose(std::move(connection_));
                 return kLinkClosed;
             case 2:
                 return TcpClose(std::move(connection_)) == 0 ? kLinkClosed : kLinkCloseFailed;
