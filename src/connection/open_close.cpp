@@ -96,6 +96,11 @@ extern "C" ZR_API int ZR_CALL ZRClose(int* port) {
     if (!entry) return ZR_CLOSED;
     if (!knownPortType(currentSettings()->portType)) return ZR_NOTHING;
 
+    struct Closing {
+        OpenHandle& entry;
+        explicit Closing(OpenHandle& e) : entry(e) { ++entry.closing; }
+        ~Closing() { --entry.closing; }
+    } closing(*entry);
     std::lock_guard<std::mutex> guard(entry->callLock);
     if (entry->closed) return ZR_CLOSED;
     // Closed by the link it was opened on, whatever the latest port type.

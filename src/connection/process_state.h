@@ -8,6 +8,7 @@
 // serialised while calls on different handles run side by side.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,9 @@ struct OpenHandle {
     std::unique_ptr<link::Link> link;
     std::mutex callLock;   // held for the whole of each call on this handle
     bool closed = false;   // set by ZRClose under callLock
+    // ZRClose calls waiting for callLock. New calls are refused meanwhile, so
+    // callers hammering the handle cannot keep a close waiting.
+    std::atomic<int> closing{0};
 };
 
 // A snapshot of the reader settings (cheap to copy: shared, immutable).

@@ -184,7 +184,7 @@ int withCall(int port, Body&& body, int closedResult) {
     if (port == ZR_CLOSED_HANDLE) return closedResult;
     std::shared_ptr<const config::ReaderSettings> settings;
     std::shared_ptr<OpenHandle> handle = resolveHandle(port, settings);
-    if (!handle) return closedResult;
+    if (!handle || handle->closing.load() > 0) return closedResult;
     std::lock_guard<std::mutex> lock(handle->callLock);
     if (handle->closed) return closedResult;
     Call call(std::move(handle), std::move(settings));
