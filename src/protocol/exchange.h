@@ -5,9 +5,8 @@
 //     extern "C" ZR_API int ZR_CALL ZRPowerOn(int port, int value) {
 //         return withCall(port, [&](Call& call) {
 //             call.flush();
-//             Reply reply;
-//             call.poll(Packet(0x60).byte(value), {.tries = call.writeTries(), .pauseMs = 10}, reply);
-//             return judge(reply, 0x60, {.lengthCheck = true});
+//             return call.command(Packet(0x60).byte(value), {.tries = call.writeTries(), .pauseMs = 10},
+//                                 {.lengthCheck = true});
 //         });
 //     }
 //
@@ -15,8 +14,8 @@
 // the handle's call lock for the whole call and hands the export a Call
 // bound to the link that the configured port type selects. Packet builds the
 // Command packet; Call::sendOnly, Call::receiveOnce and Call::poll are the
-// three exchange shapes; judge() applies the usual acceptance checks and the
-// status mapping.
+// three exchange shapes; Call::command and judge() apply the usual acceptance
+// checks and the status mapping; startCommand is a whole starting export.
 #pragma once
 
 #include <cstddef>
@@ -159,7 +158,6 @@ int startCommand(int port, const Packet& request);
 // opened on another link.
 template <class Body>
 int withCall(int port, Body&& body, int closedResult = ZR_CLOSED);
-
 
 // Copies `length` bytes from `reply` at `offset` to `out` (nothing when
 // length <= 0).
