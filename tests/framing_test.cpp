@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/framing.h"
+#include "support/worked_examples.h"
 #include "support/fake_link.h"
 
 namespace zr::link {
@@ -47,21 +48,8 @@ TEST(FrameCrc, CatalogueCheckValueAndZeroRuns) {
     EXPECT_EQ(frameCrc(zeros.data(), zeros.size()), 0x0000);
 }
 
-struct WorkedExample {
-    const char* packet;
-    uint16_t crc;
-    const char* linkFrame;
-    const char* tcpForm;
-};
-
-const WorkedExample kExamples[] = {
-    {"00 01 6C", 0x876B, "55 00 01 6C 87 6B", "00 01 6C 87 6B"},
-    {"00 03 71 55 56", 0x4525, "55 00 03 71 56 56 56 57 45 25", "00 03 71 55 56 45 25"},
-    {"00 02 71 14", 0x2656, "55 00 02 71 14 26 56 57", "00 02 71 14 26 56"},
-};
-
 TEST(FrameBuilding, WorkedExamples) {
-    for (const auto& ex : kExamples) {
+    for (const auto& ex : zr::test::kWorkedExamples) {
         SCOPED_TRACE(ex.packet);
         Bytes packet = unhex(ex.packet);
         EXPECT_EQ(frameCrc(packet.data(), packet.size()), ex.crc);
@@ -78,7 +66,7 @@ TEST(FrameBuilding, WorkedExamples) {
 }
 
 TEST(FrameBuilding, EveryFlippedBitFailsTheCrcTest) {
-    for (const auto& ex : kExamples) {
+    for (const auto& ex : zr::test::kWorkedExamples) {
         Bytes wire = unhex(ex.tcpForm);
         for (size_t bit = 0; bit < wire.size() * 8; ++bit) {
             Bytes flipped = wire;
@@ -103,7 +91,7 @@ struct FlakySink {
 };
 
 TEST(BytewiseSender, WritesTheLinkFrameAndCountsPacketBytes) {
-    for (const auto& ex : kExamples) {
+    for (const auto& ex : zr::test::kWorkedExamples) {
         Bytes packet = unhex(ex.packet);
         FlakySink sink;
         EXPECT_EQ(sendLinkFrameBytewise(std::ref(sink), packet.data(), static_cast<int>(packet.size())),
@@ -195,7 +183,7 @@ TEST(DestuffingRead, FullTable) {
 // ---- Frame receiver ---------------------------------------------------------------------
 
 TEST(FrameReceiver, WorkedExamplesComeBackAsProtectedPackets) {
-    for (const auto& ex : kExamples) {
+    for (const auto& ex : zr::test::kWorkedExamples) {
         Receiver rx;
         rx.source.reads = reads(unhex(ex.linkFrame));
         Bytes expected = unhex(ex.tcpForm);
@@ -294,7 +282,7 @@ TEST(FrameReceiver, ReturnsAtOnceWhenNothingWaits) {
 
 TEST(LinkFrameDecoder, WholeAndByteByByteFeeding) {
     Bytes stream = unhex("00 55 00 01 6D 87 6B");  // junk, then a corrupted frame
-    for (const auto& ex : kExamples) {
+    for (const auto& ex : zr::test::kWorkedExamples) {
         Bytes frame = unhex(ex.linkFrame);
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
@@ -309,7 +297,7 @@ TEST(LinkFrameDecoder, WholeAndByteByByteFeeding) {
             decoder.feed(stream.data(), stream.size(), packets);
         }
         ASSERT_EQ(packets.size(), 3u) << bytewise;
-        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(packets[i], unhex(kExamples[i].tcpForm));
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(packets[i], unhex(zr::test::kWorkedExamples[i].tcpForm));
         EXPECT_EQ(decoder.dropped(), 1u);
     }
 }

@@ -11,6 +11,7 @@
 #include "link/link.h"
 #include "link/serial_link.h"
 #include "platform/platform.h"
+#include "support/worked_examples.h"
 #include "support/fake_link.h"
 #include "support/reader_peer.h"
 
@@ -47,22 +48,13 @@ struct SerialPair : ::testing::Test {
 };
 
 TEST_F(SerialPair, SendsStuffedFramesAndCountsPacketBytes) {
-    struct Case {
-        const char* packet;
-        const char* wire;
-    };
-    const Case cases[] = {
-        {"00 01 6C", "55 00 01 6C 87 6B"},
-        {"00 03 71 55 56", "55 00 03 71 56 56 56 57 45 25"},
-        {"00 02 71 14", "55 00 02 71 14 26 56 57"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : zr::test::kWorkedExamples) {
         peer.clearReceived();
         const Bytes packet = unhex(c.packet);
         EXPECT_EQ(SerialSendFrame(fd, packet.data(), static_cast<int>(packet.size())), static_cast<int>(packet.size()));
-        const Bytes wire = unhex(c.wire);
+        const Bytes wire = unhex(c.linkFrame);
         ASSERT_TRUE(waitForBytes(wire.size())) << c.packet;
-        EXPECT_EQ(hex(peer.received()), c.wire);
+        EXPECT_EQ(hex(peer.received()), c.linkFrame);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "link/link.h"
 #include "link/usb_link.h"
 #include "platform/platform.h"
+#include "support/worked_examples.h"
 #include "support/fake_link.h"
 #include "support/reader_peer.h"
 
@@ -31,22 +32,13 @@ struct UsbPair : ::testing::Test {
 };
 
 TEST_F(UsbPair, SendsOneFrameAndCountsTheCrc) {
-    struct Case {
-        const char* packet;
-        const char* wire;
-    };
-    const Case cases[] = {
-        {"00 01 6C", "55 00 01 6C 87 6B"},
-        {"00 03 71 55 56", "55 00 03 71 56 56 56 57 45 25"},
-        {"00 02 71 14", "55 00 02 71 14 26 56 57"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : zr::test::kWorkedExamples) {
         peer.clearReceived();
         const Bytes packet = unhex(c.packet);
         EXPECT_EQ(UsbSendFrame(fd, packet.data(), static_cast<int>(packet.size())),
                   static_cast<int>(packet.size()) + 2);
         ASSERT_TRUE(peer.waitForRequests(1)) << c.packet;
-        EXPECT_EQ(hex(peer.received()), c.wire);
+        EXPECT_EQ(hex(peer.received()), c.linkFrame);
     }
 }
 
