@@ -170,10 +170,20 @@ TEST_P(OpenCloseOnLink, AnUnknownPortTypeOpensNothingAndClosesNothing) {
 
 class DeviceOpenClose : public ::testing::TestWithParam<LinkKind> {};
 
+// The USB peer accepts the library's connection on its own thread; until it
+// has, its accept would take the lowest free number, which is the one the
+// test is about to free.
+void settleBeforePullingTheHandle(ReaderPeer& peer) {
+    if (peer.kind() == LinkKind::Usb) {
+        ASSERT_TRUE(peer.waitForConnections(1));
+    }
+}
+
 TEST_P(DeviceOpenClose, AFailedDescriptorCloseGives242AndKeepsTheHandle) {
     ReaderPeer peer(GetParam());
     ASSERT_EQ(peer.open(), ZR_OK);
     const int handle = peer.port();
+    settleBeforePullingTheHandle(peer);
     ASSERT_EQ(close(handle), 0);  // pulled from under the library
     EXPECT_EQ(peer.close(), ZR_ERR_CLOSE);
     EXPECT_EQ(peer.port(), handle);
@@ -192,6 +202,7 @@ TEST_P(DeviceOpenClose, AReusedDescriptorNumberIsNotClosedByTheEntryItReplaces) 
     ReaderPeer peer(GetParam());
     ASSERT_EQ(peer.open(), ZR_OK);
     const int first = peer.port();
+    settleBeforePullingTheHandle(peer);
     ASSERT_EQ(close(first), 0);  // pulled from under the library
     int second = ZR_CLOSED_HANDLE;
     ASSERT_EQ(ZROpen(&second, peer.configPath().c_str(), ReaderPeer::kSection), ZR_OK);
