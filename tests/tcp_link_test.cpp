@@ -118,8 +118,8 @@ TEST(TcpReassembly, OversizedLengthsAreDroppedAndTheStreamResynchronised) {
         int announced;
         int capacity;
     };
-    const Case cases[] = {{97, kTcpReceiveCapacity}, {1020, kTcpReceiveCapacity}, {1021, kTcpDrainCapacity},
-                          {0xFFFF, kTcpDrainCapacity}, {500, 200}};
+    // Lengths a packet can have (up to 1020): exactly the packet is dropped.
+    const Case cases[] = {{97, kTcpReceiveCapacity}, {1020, kTcpReceiveCapacity}, {500, 200}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.announced);
         Bytes big = replyOfLength(c.announced);
@@ -144,6 +144,48 @@ TEST(TcpReassembly, OversizedLengthsAreDroppedAndTheStreamResynchronised) {
         for (size_t i = static_cast<size_t>(c.capacity); i < dest.size(); ++i) ASSERT_EQ(dest[i], 0xEE) << i;
         EXPECT_TRUE(s.chunks.empty());
     }
+}
+
+TEST(TcpReassembly, ALengthNoPacketCanHaveDropsTheStreamUntilItGoesQuiet) {
+    for (int announced : {1021, 0x1234, 0xFFFF}) {
+        SCOPED_TRACE(announced);
+        // Garbage behind the length (as much as it announces, or far less),
+        // a reply right behind it, then a moment of silence and the reply to
+        // the next command.
+        for (size_t garbage : {size_t{3}, static_cast<size_t>(announced) + 2}) {
+            ScriptedStream s;
+            Bytes noise(garbage + 2, 0xA5);
+            noise[0] = static_cast<uint8_t>(announced >> 8);
+            noise[1] = static_cast<uint8_t>(announced);
+            for (size_t i = 0; i < noise.size(); i += 333) {
+                s.chunks.emplace_back(noise.begin() + static_cast<long>(i),
+                                      noise.begin() + static_cast<long>(std::min(noise.size(), i + 333)));
+            }
+            s.chunks.push_back(unhex("00 02 71 14 26 56"));
+            s.chunks.push_back({});  // the stream goes quiet
+            s.chunks.push_back(unhex("00 02 6C 00 AA BB"));
+            TcpReassembly r;
+            Bytes dest(kTcpDrainCapacity, 0xEE);
+            int delivered = 0;
+            for (int i = 0; i < 400 && delivered == 0; ++i) delivered = TcpReassemble(r, s, dest.data(), kTcpDrainCapacity);
+            EXPECT_EQ(delivered, 6);
+            EXPECT_EQ(hex(dest.data(), 6), "00 02 6C 00 AA BB");
+            EXPECT_TRUE(s.chunks.empty());
+        }
+    }
+    // A peer that never goes quiet holds no step for long.
+    struct Endless {
+        int calls = 0;
+        int operator()(uint8_t* buffer, int length) {
+            ++calls;
+            std::fill(buffer, buffer + length, 0xFF);
+            return length;
+        }
+    } endless;
+    TcpReassembly r;
+    uint8_t dest[kTcpReceiveCapacity];
+    EXPECT_EQ(TcpReceiveRetry(r, endless, dest, kTcpReceiveCapacity), 0);
+    EXPECT_LE(endless.calls, kTcpReceiveSteps * (kTcpQuietReads + 2));
 }
 
 TEST(TcpReassembly, APacketBegunByTheDrainIsNotDeliveredPastASmallerCapacity) {

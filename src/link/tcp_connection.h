@@ -19,7 +19,7 @@ struct TcpReassembly {
     uint8_t state = 0;          // 0 nothing held, 1 one length byte held, 2 length known
     int count = 0;              // bytes of the current packet held in buffer
     uint16_t announced = 0;     // L of the packet being received
-    uint32_t discarding = 0;    // bytes of an oversized packet still to drop
+    uint32_t discarding = 0;    // bytes of an oversized packet still to drop, or all until quiet
 };
 
 // Counting of the packets sent, so stale replies can be drained (send side).

@@ -29,6 +29,13 @@ constexpr int kTcpReceiveSteps = 30;
 constexpr int kTcpDrainAttempts = 20;
 // Send attempts within which a packet must be complete.
 constexpr int kTcpSendAttempts = 51;
+// Reads of a whole reassembly buffer one step makes while it drops a stream
+// that lost its packet boundaries (64 KiB), so a peer that never stops
+// sending cannot hold a step for ever.
+constexpr int kTcpQuietReads = 64;
+// `TcpReassembly::discarding` while everything is dropped until the stream
+// goes quiet.
+constexpr uint32_t kTcpDiscardUntilQuiet = UINT32_MAX;
 
 namespace detail {
 
@@ -38,6 +45,27 @@ inline int tcpDeliver(TcpReassembly& r, uint8_t* dest) {
     r.state = 0;
     r.count = 0;
     return total;
+}
+
+// A length no packet can have (more than the reassembly buffer holds) means
+// the stream lost its packet boundaries: bytes that are no packet (noise on
+// the line, a peer's garbage) or a packet cut short. Whatever arrives is
+// dropped until the stream stays quiet for one receive wait; the next
+// length field after the silence starts a new packet, which is where the
+// reply to the next command begins.
+template <class Recv>
+int tcpDiscardUntilQuiet(TcpReassembly& r, Recv& recv) {
+    for (int read = 0; read < kTcpQuietReads; ++read) {
+        const int got = recv(r.buffer, static_cast<int>(sizeof r.buffer));
+        if (got < 0) return got;
+        if (got == 0) {
+            r.state = 0;
+            r.count = 0;
+            r.discarding = 0;
+            return 0;
+        }
+    }
+    return 0;
 }
 
 // The length field is complete (count 2): the body comes next.
@@ -55,7 +83,9 @@ inline void tcpLengthKnown(TcpReassembly& r) {
 template <class Recv>
 int tcpCollectBody(TcpReassembly& r, Recv& recv, uint8_t* dest, int capacity) {
     const int limit = std::min<int>(capacity, static_cast<int>(sizeof r.buffer));
+    if (r.discarding == 0 && r.announced + 4 > static_cast<int>(sizeof r.buffer)) r.discarding = kTcpDiscardUntilQuiet;
     if (r.discarding == 0 && r.announced + 4 > limit) r.discarding = static_cast<uint32_t>(r.announced + 4 - r.count);
+    if (r.discarding == kTcpDiscardUntilQuiet) return tcpDiscardUntilQuiet(r, recv);
     if (r.discarding > 0) {
         // An oversized packet: its bytes go through the reassembly buffer
         // and are dropped; the next length field starts a new packet.
@@ -83,8 +113,8 @@ int tcpCollectBody(TcpReassembly& r, Recv& recv, uint8_t* dest, int capacity) {
 // `dest` (L + 4, never more than `capacity`), 0 when none is complete yet,
 // or the negative result of a failed receive. A partial packet survives
 // between steps, however its bytes are split. A packet announcing more than
-// `capacity` or the reassembly buffer can hold is dropped as it arrives and
-// never delivered.
+// `capacity` is dropped as it arrives and never delivered; a length beyond
+// the reassembly buffer drops the stream until it goes quiet.
 template <class Recv>
 int TcpReassemble(TcpReassembly& r, Recv&& recv, uint8_t* dest, int capacity) {
     switch (r.state) {
