@@ -44,7 +44,6 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(peer.close(), ZR_OK); }
 
-
     LinkKind kind() const { return GetParam(); }
 
     ReaderPeer peer{GetParam()};

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <thread>
 
-#include "reliability/sim_reader.h"
+#include "reliability/open_sim_reader.h"
 #include "zrreader.h"
 
 namespace {
@@ -17,23 +17,9 @@ namespace {
 using namespace zr::reliability;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kTries = 20;         // ZR_READ_TRIES of the configuration (its least)
-constexpr int kPowerPauseMs = 20;  // ZRPowerQuery's pause before each try
-
-class Faults : public testing::TestWithParam<Link> {
+class Faults : public OpenSimReader {
 protected:
-    void SetUp() override {
-        sim_ = std::make_unique<SimReader>(GetParam(), SimOptions{kTries, 50, 3, 21});
-        std::string error;
-        ASSERT_TRUE(sim_->start(error)) << error;
-        ASSERT_EQ(sim_->open(&port_), ZR_OK);
-    }
-    void TearDown() override {
-        if (port_ != ZR_CLOSED_HANDLE) {
-            EXPECT_EQ(ZRClose(&port_), ZR_OK);
-        }
-        sim_.reset();
-    }
+    Faults() : OpenSimReader(21) {}
 
     // ZRPowerQuery's result and wall time.
     std::pair<int, double> timedPowerQuery() {
@@ -42,7 +28,6 @@ protected:
         const int r = ZRPowerQuery(port_, 0, 2, power);
         return {r, msSince(start)};
     }
-    double silentFloor() const { return silentPollFloorMs(GetParam(), kTries, kPowerPauseMs); }
     double silentBudget() const { return silentPollBudgetMs(GetParam(), kTries, kPowerPauseMs); }
     // A different export than the faulted one, to see that the link works.
     void expectLinkWorks(const std::string& after) {
@@ -51,9 +36,6 @@ protected:
         EXPECT_EQ(ZRPowerQuery(port_, 0, 2, power), ZR_OK) << "after " << after;
     }
     void fault(const std::string& rule) { ASSERT_TRUE(sim_->fault(rule)) << rule; }
-
-    std::unique_ptr<SimReader> sim_;
-    int port_ = ZR_CLOSED_HANDLE;
 };
 
 TEST_P(Faults, SilenceCostsTheWholeBudgetThenTheLinkWorks) {

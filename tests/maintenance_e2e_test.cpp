@@ -22,7 +22,6 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(peer.close(), ZR_OK); }
 
-
     bool tcp() const { return GetParam() == LinkKind::Tcp; }
 
     ReaderPeer peer{GetParam()};

@@ -10,16 +10,13 @@
 #include <chrono>
 #include <thread>
 
-#include "reliability/sim_reader.h"
+#include "reliability/open_sim_reader.h"
 #include "zrreader.h"
 
 namespace {
 
 using namespace zr::reliability;
 using Clock = std::chrono::steady_clock;
-
-constexpr int kTries = 20;
-constexpr int kPowerPauseMs = 20;
 
 std::atomic<int> signalsCaught{0};
 void onSignal(int) { signalsCaught.fetch_add(1, std::memory_order_relaxed); }
@@ -52,24 +49,9 @@ private:
     struct sigaction old_ = {};
 };
 
-class Signals : public testing::TestWithParam<Link> {
+class Signals : public OpenSimReader {
 protected:
-    void SetUp() override {
-        sim_ = std::make_unique<SimReader>(GetParam(), SimOptions{kTries, 50, 3, 22});
-        std::string error;
-        ASSERT_TRUE(sim_->start(error)) << error;
-        ASSERT_EQ(sim_->open(&port_), ZR_OK);
-    }
-    void TearDown() override {
-        if (port_ != ZR_CLOSED_HANDLE) {
-            EXPECT_EQ(ZRClose(&port_), ZR_OK);
-        }
-        sim_.reset();
-    }
-    double silentFloor() const { return silentPollFloorMs(GetParam(), kTries, kPowerPauseMs); }
-
-    std::unique_ptr<SimReader> sim_;
-    int port_ = ZR_CLOSED_HANDLE;
+    Signals() : OpenSimReader(22) {}
 };
 
 TEST_P(Signals, InterruptedPausesAndWaitsAreNotShortened) {

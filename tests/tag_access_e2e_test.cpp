@@ -24,13 +24,6 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(peer.close(), ZR_OK); }
 
-    // The packets the peer decoded, without their CRC.
-    std::vector<std::string> packetsOnTheWire() {
-        std::vector<std::string> out;
-        for (const Bytes& r : peer.requests()) out.push_back(hex(Bytes(r.begin(), r.end() - 2)));
-        return out;
-    }
-
     ReaderPeer peer{GetParam()};
 };
 
@@ -53,7 +46,7 @@ TEST_P(TagAccessOnLink, EpcCodeAndUseDataWritesAndATwoCallRead) {
     EXPECT_EQ(out, Bytes(12, 0xEE));
 
     EXPECT_EQ(ZRSetEpcCode(peer.port(), 1, kPassword, 13, 2, epc), -3);
-    EXPECT_EQ(packetsOnTheWire(), (std::vector<std::string>{"00 0B 83 01 11 22 33 44 02 E2 00 12 34",
+    EXPECT_EQ(peer.requestsHex(), (std::vector<std::string>{"00 0B 83 01 11 22 33 44 02 E2 00 12 34",
                                                             "00 0A 85 01 11 22 33 44 02 01 AA BB",
                                                             "00 08 84 01 11 22 33 44 02 01"}));
 }
@@ -70,7 +63,7 @@ TEST_P(TagAccessOnLink, PasswordsLockingAndDestruction) {
     EXPECT_EQ(ZRSetDataLocked(peer.port(), 1, kPassword, 1, 5), 1);
     peer.replyNext(unhex("00 02 8B 00"));
     EXPECT_EQ(ZRSetDestroyTag(peer.port(), 1, kPassword, 1, destroyData), 1);
-    EXPECT_EQ(packetsOnTheWire(), (std::vector<std::string>{"00 0A 88 01 11 22 33 44 A0 B0 C0 D0",
+    EXPECT_EQ(peer.requestsHex(), (std::vector<std::string>{"00 0A 88 01 11 22 33 44 A0 B0 C0 D0",
                                                             "00 0A 89 01 11 22 33 44 A0 B0 C0 D0",
                                                             "00 08 8A 01 11 22 33 44 01 05",
                                                             "00 08 8B 01 11 22 33 44 01 02"}));
@@ -87,7 +80,7 @@ TEST_P(TagAccessOnLink, SelectionAndDataReturn) {
     peer.replyNext(unhex("00 04 68 00 00 00"));
     EXPECT_EQ(ZRDataReturn(peer.port(), 1, 4), 1);
     EXPECT_EQ(ZRDataReturn(peer.port(), 1, 0), -4) << "a silent reader after the single try";
-    EXPECT_EQ(packetsOnTheWire(),
+    EXPECT_EQ(peer.requestsHex(),
               (std::vector<std::string>{"00 0C 70 01 02 03 11 22 33 44 55 66 77 88", "00 07 80 01 02 03 E2 80 01",
                                         "00 03 68 01 04", "00 03 68 01 00"}));
     if (GetParam() != LinkKind::Tcp) {

@@ -24,7 +24,6 @@ protected:
     // The send count of a start export for a packet of `bytes` bytes.
     int sendCount(int bytes) const { return GetParam() == LinkKind::Serial ? bytes : bytes + 2; }
 
-
     ReaderPeer peer{GetParam()};
 };
 

@@ -39,11 +39,17 @@ constexpr uint32_t kTcpDiscardUntilQuiet = UINT32_MAX;
 
 namespace detail {
 
+// Nothing held: the next byte received begins a length field.
+inline void tcpStartOver(TcpReassembly& r) {
+    r.state = 0;
+    r.count = 0;
+    r.discarding = 0;
+}
+
 inline int tcpDeliver(TcpReassembly& r, uint8_t* dest) {
     const int total = r.count;
     std::memcpy(dest, r.buffer, static_cast<size_t>(total));
-    r.state = 0;
-    r.count = 0;
+    tcpStartOver(r);
     return total;
 }
 
@@ -59,9 +65,7 @@ int tcpDiscardUntilQuiet(TcpReassembly& r, Recv& recv) {
         const int got = recv(r.buffer, static_cast<int>(sizeof r.buffer));
         if (got < 0) return got;
         if (got == 0) {
-            r.state = 0;
-            r.count = 0;
-            r.discarding = 0;
+            tcpStartOver(r);
             return 0;
         }
     }
@@ -93,10 +97,7 @@ int tcpCollectBody(TcpReassembly& r, Recv& recv, uint8_t* dest, int capacity) {
         const int got = recv(r.buffer, want);
         if (got <= 0) return got;
         r.discarding -= static_cast<uint32_t>(got);
-        if (r.discarding == 0) {
-            r.state = 0;
-            r.count = 0;
-        }
+        if (r.discarding == 0) tcpStartOver(r);
         return 0;
     }
     const int want = r.announced + 4 - r.count;
